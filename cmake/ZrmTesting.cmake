@@ -1,0 +1,27 @@
+# Every test program runs twice: in the C locale and under ru_RU.UTF-8, where
+# the decimal separator is a comma. Number handling must hold in both.
+set(ZRM_TEST_LOCALES "C" "ru_RU.UTF-8")
+
+# GoogleTest programs (no UI): each case becomes its own CTest test.
+function(zrm_add_gtest target)
+  target_link_libraries(${target} PRIVATE GTest::gtest GTest::gtest_main)
+  foreach(loc IN LISTS ZRM_TEST_LOCALES)
+    string(REPLACE "." "_" suffix "${loc}")
+    gtest_discover_tests(${target}
+      TEST_SUFFIX ".${suffix}"
+      DISCOVERY_TIMEOUT 60
+      PROPERTIES ENVIRONMENT "LC_ALL=${loc};LANG=${loc};QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
+  endforeach()
+endfunction()
+
+# Qt Test programs (windows, offscreen): one CTest test per program and locale.
+function(zrm_add_qtest target)
+  target_link_libraries(${target} PRIVATE Qt6::Test)
+  foreach(loc IN LISTS ZRM_TEST_LOCALES)
+    string(REPLACE "." "_" suffix "${loc}")
+    add_test(NAME ${target}.${suffix} COMMAND ${target})
+    set_tests_properties(${target}.${suffix} PROPERTIES
+      ENVIRONMENT "LC_ALL=${loc};LANG=${loc};QT_QPA_PLATFORM=offscreen"
+      TIMEOUT 600)
+  endforeach()
+endfunction()
