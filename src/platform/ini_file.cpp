@@ -1,0 +1,652 @@
+#include "ini_file.h"
+
+#include "errors.h"
+#include "number_text.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+#include <array>
+#include <bitset>
+#include <cerrno>
+#include <fcntl.h>
+#include <functional>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+// How the text is read, as the Windows profile services read it:
+//  - lines end in CR LF or a lone LF; a lone CR is part of its line;
+//  - a line whose first non-blank character is '[' is a section header, its
+//    name runs to the first ']' (or the end of the line) and is trimmed;
+//  - inside a section, a line with '=' that is not a comment (';' first) is
+//    a key: name and value are the trimmed texts around the first '=', and
+//    one pair of matching enclosing quotes ("..." or '...') is taken off the
+//    value;
+//  - names match without regard to case; the first section of a name is the
+//    one that counts (a later duplicate is never read or written, like
+//    GetPrivateProfileString), and within it the first key of a name;
+//  - anything else (text before the first section, lines without '=') is
+//    kept as it is and otherwise ignored.
+// Writing changes only the bytes of the line concerned:
+//  - an existing key's line becomes "key=value" with the name as written now,
+//    keeping that line's own line end;
+//  - a new key goes after the last non-blank line of its section (before the
+//    blank lines that part it from the next one);
+//  - a new section goes at the end of the file as "[section]" and the key,
+//    with no blank line before it, as the Windows services write it;
+//  - added lines end in CR LF; a last line without a line end gets one first.
+
+namespace {
+
+// The files are a few kilobytes. Anything past this is not one of ours: it is
+// read as if missing and never rewritten, so memory stays bounded and a
+// stray huge file is neither loaded whole nor truncated.
+constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+
+// Windows-1251 is one byte per character; the tables come from Qt's own
+// converter, so decoding keeps byte offsets and character offsets equal.
+struct Cp1251 {
+    std::array<char16_t, 256> toUnicode{};
+    std::bitset<65536> encodable;
+
+    Cp1251()
+    {
+        QStringDecoder decoder("windows-1251", QStringDecoder::Flag::Stateless);
+        for (int b = 0; b < 256; ++b) {
+            const char byte = char(b);
+            const QString c = decoder(QByteArrayView(&byte, 1));
+            if (c.size() == 1 && !decoder.hasError()) {
+                toUnicode[std::size_t(b)] = c.at(0).unicode();
+                encodable.set(c.at(0).unicode());
+            } else {
+                toUnicode[std::size_t(b)] = u'\uFFFD';
+                decoder.resetState();
+            }
+        }
+    }
+};
+
+const Cp1251& cp1251()
+{
+    static const Cp1251 table;
+    return table;
+}
+
+QString decode(const QByteArray& bytes)
+{
+    const auto& table = cp1251().toUnicode;
+    QString text(bytes.size(), Qt::Uninitialized);
+    QChar* out = text.data();
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        out[i] = QChar(table[std::size_t(uchar(bytes.at(i)))]);
+    return text;
+}
+
+// Characters the code page cannot hold become "?", one per character, as the
+// Windows ANSI services store them; Qt's encoder alone would write 0x1A.
+QByteArray encode(const QString& text)
+{
+    const auto& encodable = cp1251().encodable;
+    QString mapped;
+    mapped.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            mapped += QLatin1Char('?');
+            ++i;
+        } else if (encodable.test(c.unicode())) {
+            mapped += c;
+        } else {
+            mapped += QLatin1Char('?');
+        }
+    }
+    QStringEncoder encoder("windows-1251", QStringEncoder::Flag::Stateless);
+    QByteArray bytes = encoder(mapped);
+    if (encoder.hasError() || bytes.size() != mapped.size()) {
+        // Cannot happen with the tables above; never write a guess.
+        throw AppError(QStringLiteral("Текст не удалось перевести в кодировку Windows-1251"));
+    }
+    return bytes;
+}
+
+QByteArray fsName(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+enum class Load { Ok, Missing, Unusable };
+
+// Reads a regular file of at most kMaxFileSize bytes. A directory, a device,
+// a FIFO, an unreadable or oversized file is Unusable: reads give defaults,
+// writes refuse.
+Load loadFile(const QString& path, QByteArray& bytes)
+{
+    bytes.clear();
+    const int fd = ::open(fsName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return (errno == ENOENT || errno == ENOTDIR) ? Load::Missing : Load::Unusable;
+    struct stat st {};
+    Load result = Load::Ok;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileSize) {
+        result = Load::Unusable;
+    } else {
+        // The size may change under us: read to the end, but never past the
+        // limit.
+        bytes.resize(qsizetype(st.st_size) + 1);
+        qsizetype got = 0;
+        for (;;) {
+            if (got == bytes.size()) {
+                if (got > kMaxFileSize) {
+                    result = Load::Unusable;
+                    break;
+                }
+                bytes.resize(qMin<qsizetype>(bytes.size() * 2 + 4096, kMaxFileSize + 1));
+            }
+            const ssize_t r = ::read(fd, bytes.data() + got, std::size_t(bytes.size() - got));
+            if (r < 0) {
+                if (errno == EINTR)
+                    continue;
+                result = Load::Unusable;
+                break;
+            }
+            if (r == 0)
+                break;
+            got += r;
+        }
+        if (result == Load::Ok && got > kMaxFileSize)
+            result = Load::Unusable;
+        bytes.resize(result == Load::Ok ? got : 0);
+    }
+    ::close(fd);
+    return result;
+}
+
+struct Line {
+    qsizetype begin = 0;
+    qsizetype end = 0;   // end of the text, before CR LF / LF
+    qsizetype next = 0;  // start of the following line
+};
+
+bool nextLine(const QString& text, qsizetype pos, Line& line)
+{
+    if (pos >= text.size())
+        return false;
+    const qsizetype lf = text.indexOf(QLatin1Char('\n'), pos);
+    line.begin = pos;
+    if (lf < 0) {
+        line.end = line.next = text.size();
+    } else {
+        line.next = lf + 1;
+        line.end = (lf > pos && text.at(lf - 1) == u'\r') ? lf - 1 : lf;
+    }
+    return true;
+}
+
+QStringView content(const QString& text, const Line& line)
+{
+    return QStringView(text).mid(line.begin, line.end - line.begin).trimmed();
+}
+
+std::optional<QStringView> sectionName(QStringView trimmed)
+{
+    if (!trimmed.startsWith(u'['))
+        return std::nullopt;
+    QStringView inner = trimmed.mid(1);
+    const qsizetype close = inner.indexOf(u']');
+    if (close >= 0)
+        inner = inner.left(close);
+    return inner.trimmed();
+}
+
+struct KeyLine {
+    QStringView key;
+    QStringView value;
+};
+
+std::optional<KeyLine> keyLine(QStringView trimmed)
+{
+    if (trimmed.startsWith(u'[') || trimmed.startsWith(u';'))
+        return std::nullopt;
+    const qsizetype eq = trimmed.indexOf(u'=');
+    if (eq < 0)
+        return std::nullopt;
+    return KeyLine{trimmed.left(eq).trimmed(), trimmed.mid(eq + 1).trimmed()};
+}
+
+bool sameName(QStringView a, QStringView b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+struct Section {
+    qsizetype headerBegin = 0;
+    qsizetype bodyBegin = 0;  // after the header line
+    qsizetype end = 0;        // the next header line, or the end of the text
+    Line lastNonBlank;        // the header itself when the body is blank
+};
+
+// The first section named so, at or after pos.
+std::optional<Section> findSection(const QString& text, QStringView name, qsizetype pos = 0)
+{
+    Line line;
+    for (; nextLine(text, pos, line); pos = line.next) {
+        const auto header = sectionName(content(text, line));
+        if (!header || !sameName(*header, name))
+            continue;
+        Section s;
+        s.headerBegin = line.begin;
+        s.bodyBegin = line.next;
+        s.lastNonBlank = line;
+        s.end = text.size();
+        for (pos = line.next; nextLine(text, pos, line); pos = line.next) {
+            const QStringView c = content(text, line);
+            if (sectionName(c)) {
+                s.end = line.begin;
+                break;
+            }
+            if (!c.isEmpty())
+                s.lastNonBlank = line;
+        }
+        return s;
+    }
+    return std::nullopt;
+}
+
+template <typename F>
+void forEachKey(const QString& text, const Section& s, F&& f)
+{
+    Line line;
+    for (qsizetype pos = s.bodyBegin; pos < s.end && nextLine(text, pos, line); pos = line.next) {
+        if (const auto k = keyLine(content(text, line))) {
+            if (!f(line, *k))
+                return;
+        }
+    }
+}
+
+std::optional<Line> findKey(const QString& text, const Section& s, QStringView key)
+{
+    std::optional<Line> found;
+    forEachKey(text, s, [&](const Line& line, const KeyLine& k) {
+        if (!sameName(k.key, key))
+            return true;
+        found = line;
+        return false;
+    });
+    return found;
+}
+
+QStringView unquoted(QStringView v)
+{
+    if (v.size() >= 2 && v.front() == v.back() && (v.front() == u'"' || v.front() == u'\''))
+        return v.mid(1, v.size() - 2);
+    return v;
+}
+
+// The decoded text of an INI file, or empty for a missing or unusable one.
+QString readText(const QString& path)
+{
+    QByteArray bytes;
+    if (loadFile(path, bytes) != Load::Ok)
+        return QString();
+    return decode(bytes);
+}
+
+std::optional<QString> lookup(const QString& path, const QString& section, const QString& key)
+{
+    const QString text = readText(path);
+    const auto s = findSection(text, section);
+    if (!s)
+        return std::nullopt;
+    const auto line = findKey(text, *s, key);
+    if (!line)
+        return std::nullopt;
+    return unquoted(keyLine(content(text, *line))->value).toString();
+}
+
+bool hasLineBreak(const QString& s)
+{
+    return s.contains(QLatin1Char('\r')) || s.contains(QLatin1Char('\n'));
+}
+
+const QByteArray kCrLf("\r\n");
+
+QByteArray slice(const QByteArray& bytes, qsizetype from, qsizetype to)
+{
+    return bytes.mid(from, to - from);
+}
+
+// --- Writing -----------------------------------------------------------
+
+struct FileStatus {
+    bool exists = false;
+    mode_t mode = 0;
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
+
+[[noreturn]] void unableToWrite(const QString& path)
+{
+    throw EIniFileException::unableToWrite(path);
+}
+
+// Symbolic links are written through: the link stays, its target changes.
+QString resolveLinks(const QString& path)
+{
+    QString p = QFileInfo(path).absoluteFilePath();
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat st {};
+        if (::lstat(fsName(p).constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return p;
+        QByteArray target(4096, '\0');
+        const ssize_t n = ::readlink(fsName(p).constData(), target.data(), std::size_t(target.size()));
+        if (n <= 0 || n >= target.size())
+            return p;
+        target.resize(n);
+        const QString t = QFile::decodeName(target);
+        p = t.startsWith(QLatin1Char('/')) ? t : QFileInfo(p).absolutePath() + QLatin1Char('/') + t;
+    }
+    return p;  // a loop: stat() fails below and the write is refused
+}
+
+// The read-only attribute of the original is its owner write bit. Root's
+// open() would ignore it, and a rename over the file ignores it for anyone,
+// so it is checked here explicitly.
+bool writableByMode(const char* path, mode_t mode, int accessMode)
+{
+    if (!(mode & S_IWUSR))
+        return false;
+    return ::geteuid() == 0 || ::access(path, accessMode) == 0;
+}
+
+class TempFile {
+public:
+    // Beside the target, so the rename stays within one file system; 0666
+    // lets the umask give a new file the usual permissions.
+    TempFile(const QString& dir, const QString& name)
+    {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            m_path = dir + QStringLiteral("/.%1.%2.tmp").arg(name).arg(QRandomGenerator::global()->generate(), 8, 16,
+                                                                          QLatin1Char('0'));
+            m_fd = ::open(fsName(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+            if (m_fd >= 0) {
+                m_created = true;
+                return;
+            }
+            if (errno != EEXIST)
+                return;
+        }
+    }
+    ~TempFile()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (m_created && !m_committed)
+            ::unlink(fsName(m_path).constData());
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+
+    bool write(const QByteArray& bytes, const FileStatus& original)
+    {
+        if (original.exists) {
+            // Keeps the owner when root edits someone's file; an ordinary
+            // user cannot give files away, and need not. Owner first: a
+            // change of owner clears the set-id bits the mode then restores.
+            if (::geteuid() == 0 && ::fchown(m_fd, original.uid, original.gid) != 0) {
+                // best effort: the content matters more than the owner
+            }
+            if (::fchmod(m_fd, original.mode & 07777) != 0)
+                return false;
+        }
+        const char* p = bytes.constData();
+        qsizetype left = bytes.size();
+        while (left > 0) {
+            const ssize_t n = ::write(m_fd, p, std::size_t(left));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return false;
+            }
+            p += n;
+            left -= n;
+        }
+        if (::fsync(m_fd) != 0)
+            return false;
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0;
+    }
+
+    bool commit(const QString& target)
+    {
+        if (::rename(fsName(m_path).constData(), fsName(target).constData()) != 0)
+            return false;
+        m_committed = true;
+        return true;
+    }
+
+private:
+    QString m_path;
+    int m_fd = -1;
+    bool m_created = false;
+    bool m_committed = false;
+};
+
+// Rewrites the file at path through edit(). edit gets the current bytes and
+// their decoded text and returns the new bytes, or nullopt when nothing is to
+// change. A file that does not exist is created only when create is true.
+void rewrite(const QString& path, bool create,
+             const std::function<std::optional<QByteArray>(const QByteArray&, const QString&)>& edit)
+{
+    const QString target = resolveLinks(path);
+    const QFileInfo targetInfo(target);
+    const QString dir = targetInfo.absolutePath();
+
+    FileStatus status;
+    struct stat st {};
+    if (::stat(fsName(target).constData(), &st) == 0) {
+        if (!S_ISREG(st.st_mode) || !writableByMode(fsName(target).constData(), st.st_mode, W_OK))
+            unableToWrite(path);
+        status.exists = true;
+        status.mode = st.st_mode;
+        status.uid = st.st_uid;
+        status.gid = st.st_gid;
+    } else if (errno != ENOENT) {
+        unableToWrite(path);
+    } else if (!create) {
+        return;
+    }
+
+    struct stat dst {};
+    if (::stat(fsName(dir).constData(), &dst) != 0 || !S_ISDIR(dst.st_mode)
+        || !writableByMode(fsName(dir).constData(), dst.st_mode, W_OK | X_OK))
+        unableToWrite(path);
+
+    QByteArray bytes;
+    if (status.exists && loadFile(target, bytes) != Load::Ok)
+        unableToWrite(path);  // never replace what could not be read whole
+
+    const std::optional<QByteArray> updated = edit(bytes, decode(bytes));
+    if (!updated)
+        return;
+
+    TempFile temp(dir, targetInfo.fileName());
+    if (!temp.isOpen() || !temp.write(*updated, status) || !temp.commit(target))
+        unableToWrite(path);
+
+    // The rename itself must reach the disk too. Some file systems refuse
+    // fsync on a directory; the new file is in place by then either way.
+    const int dfd = ::open(fsName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        (void)::fsync(dfd);
+        ::close(dfd);
+    }
+}
+
+[[noreturn]] void lineBreakRefused(const QString& path, const QString& section, const QString& key, bool inValue)
+{
+    if (inValue)
+        throw AppError(QStringLiteral("Значение параметра %1 раздела [%2] содержит перевод строки "
+                                      "и не может быть записано в файл %3")
+                           .arg(key, section, path));
+    throw AppError(QStringLiteral("Имя раздела или параметра содержит перевод строки "
+                                  "и не может быть записано в файл %1")
+                       .arg(path));
+}
+
+} // namespace
+
+IniFile::IniFile(QString path)
+    : m_path(std::move(path))
+{
+}
+
+QString IniFile::readString(const QString& section, const QString& key, const QString& def) const
+{
+    const auto v = lookup(m_path, section, key);
+    return v ? *v : def;
+}
+
+int IniFile::readInteger(const QString& section, const QString& key, int def) const
+{
+    const auto v = lookup(m_path, section, key);
+    return v ? StrToIntDef(*v, def) : def;
+}
+
+double IniFile::readFloat(const QString& section, const QString& key, double def) const
+{
+    const auto v = lookup(m_path, section, key);
+    double d = 0;
+    return v && TryStrToFloat(*v, d) ? d : def;
+}
+
+bool IniFile::sectionExists(const QString& section) const
+{
+    // A header alone is enough, as GetPrivateProfileSectionNames lists it.
+    return findSection(readText(m_path), section).has_value();
+}
+
+bool IniFile::valueExists(const QString& section, const QString& key) const
+{
+    return lookup(m_path, section, key).has_value();
+}
+
+QStringList IniFile::readSection(const QString& section) const
+{
+    QStringList keys;
+    const QString text = readText(m_path);
+    if (const auto s = findSection(text, section)) {
+        forEachKey(text, *s, [&](const Line&, const KeyLine& k) {
+            // Only the first of a duplicated key is ever read, so it is
+            // listed once.
+            if (!keys.contains(k.key.toString(), Qt::CaseInsensitive))
+                keys << k.key.toString();
+            return true;
+        });
+    }
+    return keys;
+}
+
+QStringList IniFile::readSections() const
+{
+    QStringList names;
+    const QString text = readText(m_path);
+    Line line;
+    for (qsizetype pos = 0; nextLine(text, pos, line); pos = line.next) {
+        if (const auto name = sectionName(content(text, line))) {
+            if (!names.contains(name->toString(), Qt::CaseInsensitive))
+                names << name->toString();
+        }
+    }
+    return names;
+}
+
+void IniFile::writeString(const QString& section, const QString& key, const QString& value)
+{
+    // A line break would end the line early and let the rest of the value
+    // pose as further keys or sections: refused before anything is written.
+    if (hasLineBreak(section) || hasLineBreak(key))
+        lineBreakRefused(m_path, section, key, false);
+    if (hasLineBreak(value))
+        lineBreakRefused(m_path, section, key, true);
+
+    const QByteArray newLine = encode(key + QLatin1Char('=') + value);
+    rewrite(m_path, true, [&](const QByteArray& bytes, const QString& text) -> std::optional<QByteArray> {
+        const auto s = findSection(text, section);
+        if (!s) {
+            QByteArray out = bytes;
+            if (!out.isEmpty() && !out.endsWith('\n'))
+                out += kCrLf;
+            out += encode(QLatin1Char('[') + section + QLatin1Char(']')) + kCrLf + newLine + kCrLf;
+            return out;
+        }
+        if (const auto line = findKey(text, *s, key))
+            return slice(bytes, 0, line->begin) + newLine + slice(bytes, line->end, bytes.size());
+
+        const Line& last = s->lastNonBlank;
+        const bool terminated = last.next > last.end;
+        QByteArray out = slice(bytes, 0, last.next);
+        if (!terminated)
+            out += kCrLf;
+        out += newLine + kCrLf;
+        out += slice(bytes, last.next, bytes.size());
+        return out;
+    });
+}
+
+void IniFile::writeInteger(const QString& section, const QString& key, int value)
+{
+    writeString(section, key, QString::number(value));
+}
+
+void IniFile::eraseSection(const QString& section)
+{
+    rewrite(m_path, false, [&](const QByteArray& bytes, const QString& text) -> std::optional<QByteArray> {
+        // Every section of the name goes: a later duplicate would otherwise
+        // come to light as the section just erased.
+        QByteArray out;
+        qsizetype kept = 0;
+        bool changed = false;
+        for (auto s = findSection(text, section); s; s = findSection(text, section, s->end)) {
+            out += slice(bytes, kept, s->headerBegin);
+            kept = s->end;
+            changed = true;
+        }
+        if (!changed)
+            return std::nullopt;
+        out += slice(bytes, kept, bytes.size());
+        return out;
+    });
+}
+
+void IniFile::deleteKey(const QString& section, const QString& key)
+{
+    rewrite(m_path, false, [&](const QByteArray& bytes, const QString& text) -> std::optional<QByteArray> {
+        const auto s = findSection(text, section);
+        if (!s)
+            return std::nullopt;
+        // Every line of the key in that section, so no older duplicate
+        // surfaces after the delete.
+        QByteArray out;
+        qsizetype kept = 0;
+        forEachKey(text, *s, [&](const Line& line, const KeyLine& k) {
+            if (sameName(k.key, key)) {
+                out += slice(bytes, kept, line.begin);
+                kept = line.next;
+            }
+            return true;
+        });
+        if (kept == 0)
+            return std::nullopt;
+        out += slice(bytes, kept, bytes.size());
+        return out;
+    });
+}
