@@ -1,0 +1,8 @@
+#include "com_error.h"
+
+#include <utility>
+
+EComError::EComError(int32_t Code, std::string Message)
+    : ErrorCode(Code), FMessage(std::move(Message))
+{
+}

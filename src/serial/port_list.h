@@ -1,0 +1,19 @@
+#pragma once
+// The machine's serial ports, for the port combo box.
+
+#include <string>
+#include <vector>
+
+// Appends one entry per serial port, in the system's own order; does not
+// clear, sort or deduplicate Strings. Each entry is a name DeviceName accepts.
+// Linux: every /sys/class/tty entry backed by a device, as /dev/NAME, in
+// directory order; serial-core ports without a UART behind them are skipped.
+void ListSerialPorts(std::vector<std::string>& Strings);
+
+// The same over another sysfs class directory (tests use a tree of their own).
+void ListSerialPortsIn(const std::string& ClassDir, const std::string& DevDir,
+                       std::vector<std::string>& Strings);
+
+// The Windows registry rule for one "serialcomm" value: device names longer
+// than four characters ("COM10") need the "\\.\" prefix to be opened.
+std::string SerialCommEntry(const std::string& Data);
