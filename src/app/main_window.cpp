@@ -1,0 +1,447 @@
+#include "main_window.h"
+
+#include "app_paths.h"
+#include "config_editor.h"
+#include "flow_setting_dialog.h"
+#include "installed_meters_dialog.h"
+#include "protocol_fields_dialog.h"
+#include "scan_window.h"
+#include "wizard_window.h"
+#include "handler.h"
+#include "ini_file.h"
+#include "installed_meters.h"
+#include "messages.h"
+#include "number_text.h"
+#include "port_list.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include <vector>
+
+namespace {
+
+const char* const kDesignCaption = "Сканер ЗРМ v1.06 - ";
+
+const char* const kHelpText =
+    "Тест связи - проверка канала связи с расходомером ЗРМ\n"
+    "\n"
+    "Серийный номер - перед опросом необходимо ввести серийный номер.\n"
+    "Если прибор один, то можно указать номер 0, в этом случае программа сама определит серийный номер прибора\n"
+    "\n"
+    "Состояние- чтение текущего состояния прибора (расхода, объема, времени  наработки)\n"
+    "\n"
+    "Конфигурация - данные о диаметре и весе выходного импульса расходомера\n";
+
+// A combo box that tells its owner before its list drops down.
+class DropDownComboBox : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+    std::function<void()> OnDropDown;
+
+    void showPopup() override
+    {
+        if (OnDropDown)
+            OnDropDown();
+        QComboBox::showPopup();
+    }
+};
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption)
+{
+    auto* b = new QPushButton(QString::fromUtf8(caption), parent);
+    b->setObjectName(QString::fromUtf8(name));
+    b->setAutoDefault(false);
+    return b;
+}
+
+QPlainTextEdit* MakeMemo(QWidget* parent, const char* name)
+{
+    auto* m = new QPlainTextEdit(parent);
+    m->setObjectName(QString::fromUtf8(name));
+    m->setReadOnly(true);
+    QFont f = m->font();
+    f.setBold(true);
+    m->setFont(f);
+    m->setTabStopDistance(m->fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 8);
+    m->setMinimumWidth(300);
+    return m;
+}
+
+}  // namespace
+
+TForm1::TForm1(bool userMode, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
+      m_userMode(userMode)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QString::fromUtf8(kDesignCaption));
+    BuildControls();
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+QString TForm1::SettingsFileName()
+{
+    return AppPaths::file(QStringLiteral("Settings.ini"));
+}
+
+void TForm1::BuildControls()
+{
+    Label1 = new QLabel(QStringLiteral("ПОРТ"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    ComboBox1 = new QComboBox(this);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->setEditable(true);
+    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+    ComboBox1->setMinimumWidth(140);
+    Label1->setBuddy(ComboBox1);
+
+    Label3 = new QLabel(QStringLiteral("Серийный №"), this);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    SpinEdit1 = new QSpinBox(this);
+    SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
+    SpinEdit1->setRange(0, 65535);
+    SpinEdit1->setValue(0);
+    auto* serials = new DropDownComboBox(this);
+    serials->OnDropDown = [this] { RunHandler([this] { ComboBox2DropDown(); }); };
+    ComboBox2 = serials;
+    ComboBox2->setObjectName(QStringLiteral("ComboBox2"));
+    ComboBox2->setEditable(true);
+    ComboBox2->setInsertPolicy(QComboBox::NoInsert);
+    ComboBox2->addItems({QStringLiteral("444"), QStringLiteral("555"), QStringLiteral("12345")});
+    ComboBox2->setCurrentIndex(-1);
+    ComboBox2->setEditText(QString());
+    ComboBox2->installEventFilter(this);
+    ComboBox2->lineEdit()->installEventFilter(this);
+
+    Button1 = MakeButton(this, "Button1", "Тест связи");
+    Button2 = MakeButton(this, "Button2", "Считать параметры");
+    Button3 = MakeButton(this, "Button3", "Изменить  конфигурацию");
+    Button6 = MakeButton(this, "Button6", "ОБНУЛИТЬ СЧЕТЧИК");
+    Button7 = MakeButton(this, "Button7", "КАЛИБРОВКА");
+    Button8 = MakeButton(this, "Button8", "ПОВЕРКА");
+    Button9 = MakeButton(this, "Button9", "Сканировать состояние");
+
+    GroupBox1 = new QGroupBox(QStringLiteral("Состояние"), this);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    Memo1 = MakeMemo(GroupBox1, "Memo1");
+    Button4 = MakeButton(GroupBox1, "Button4", "Читать состояние");
+    Button4->setVisible(false);
+    auto* g1 = new QVBoxLayout(GroupBox1);
+    g1->addWidget(Memo1);
+    g1->addWidget(Button4);
+
+    GroupBox2 = new QGroupBox(QStringLiteral("Конфигурация"), this);
+    GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
+    Memo2 = MakeMemo(GroupBox2, "Memo2");
+    Button5 = MakeButton(GroupBox2, "Button5", "Читать конфигурацию");
+    Button5->setVisible(false);
+    auto* g2 = new QVBoxLayout(GroupBox2);
+    g2->addWidget(Memo2);
+    g2->addWidget(Button5);
+
+    Label2 = new QLabel(QString::fromUtf8(kHelpText), this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setWordWrap(true);
+    Label2->setMaximumWidth(360);
+
+    for (QPushButton* b : {Button1, Button2, Button3, Button4, Button5})
+        b->setEnabled(false);
+
+    // Left: port, meter and readings. Right: commands and help.
+    auto* left = new QGridLayout;
+    left->addWidget(Label1, 0, 0);
+    left->addWidget(ComboBox1, 0, 1, 1, 2);
+    left->addWidget(Label3, 1, 0);
+    left->addWidget(SpinEdit1, 1, 1);
+    left->addWidget(ComboBox2, 1, 2);
+    left->addWidget(Button1, 2, 0, 1, 3);
+    left->addWidget(GroupBox1, 3, 0, 1, 3);
+    left->addWidget(GroupBox2, 4, 0, 1, 3);
+
+    auto* right = new QVBoxLayout;
+    for (QPushButton* b : {Button2, Button9, Button3, Button6, Button7, Button8})
+        right->addWidget(b);
+    right->addSpacing(8);
+    right->addWidget(Label2);
+    right->addStretch(1);
+
+    auto* top = new QHBoxLayout(this);
+    top->addLayout(left, 1);
+    top->addLayout(right);
+    top->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(ComboBox1, &QComboBox::currentTextChanged, this, [this] {
+        if (!m_creating)
+            RunHandler([this] { ComboBox1Change(); });
+    });
+    connect(SpinEdit1, &QSpinBox::valueChanged, this, [this] { RunHandler([this] { SpinEdit1Change(); }); });
+    connect(ComboBox2, &QComboBox::currentTextChanged, this, [this] { RunHandler([this] { ComboBox2Change(); }); });
+    const std::pair<QPushButton*, void (TForm1::*)()> clicks[] = {
+        {Button1, &TForm1::Button1Click}, {Button2, &TForm1::Button2Click}, {Button3, &TForm1::Button3Click},
+        {Button4, &TForm1::Button4Click}, {Button5, &TForm1::Button5Click}, {Button6, &TForm1::Button6Click},
+        {Button7, &TForm1::Button7Click}, {Button8, &TForm1::Button8Click}, {Button9, &TForm1::Button9Click},
+    };
+    for (const auto& [button, handler] : clicks) {
+        connect(button, &QPushButton::clicked, this, [this, handler = handler] { RunHandler([this, handler] { (this->*handler)(); }); });
+    }
+}
+
+void TForm1::FormCreate()
+{
+    m_creating = true;
+    RunHandler([this] {
+        if (m_userMode) {
+            setWindowTitle(windowTitle() + QStringLiteral("пользователь"));
+            for (QPushButton* b : {Button3, Button7, Button8, Button6})
+                b->setVisible(false);
+        } else {
+            setWindowTitle(windowTitle() + QStringLiteral("профи"));
+        }
+
+        std::vector<std::string> ports;
+        ListSerialPorts(ports);
+        for (const std::string& p : ports)
+            ComboBox1->addItem(QString::fromStdString(p));
+
+        IniFile ini(SettingsFileName());
+        ComboBox1->setCurrentIndex(-1);
+        ComboBox1->setEditText(ini.readString(QStringLiteral("CONFIG"), QStringLiteral("COM"), QStringLiteral("COM1")));
+        m_settings.RepNo = ini.readInteger(QStringLiteral("CONFIG"), QStringLiteral("REPNO"), 1);
+        m_settings.Fio1 = ini.readString(QStringLiteral("CONFIG"), QStringLiteral("FIO1"), QString());
+        m_settings.Fio2 = ini.readString(QStringLiteral("CONFIG"), QStringLiteral("FIO2"), QString());
+    });
+    m_creating = false;
+}
+
+bool TForm1::OpenPort()
+{
+    TComPort& port = ComPort1();
+    try {
+        port.Close();
+        port.SetDeviceName(ComboBox1->currentText().toStdString());
+        port.Open();
+        return true;
+    } catch (const std::exception&) {
+        port.Close();
+        return false;
+    }
+}
+
+void TForm1::SetPortButtonsEnabled(bool enabled)
+{
+    for (QPushButton* b : {Button1, Button2, Button3, Button4, Button5})
+        b->setEnabled(enabled);
+}
+
+void TForm1::FormShow()
+{
+    if (ComboBox1->currentText().isEmpty())
+        return;
+    if (OpenPort()) {
+        SetPortButtonsEnabled(true);
+    } else {
+        ShowMessage(MsgKind::Error, QStringLiteral("Нет возможности открыть порт ") + ComboBox1->currentText());
+        SetPortButtonsEnabled(false);
+    }
+}
+
+void TForm1::ComboBox1Change()
+{
+    if (OpenPort()) {
+        SetPortButtonsEnabled(true);
+    } else {
+        ShowMessage(MsgKind::Error, QStringLiteral("Нет возможности открыть порт"));
+        SetPortButtonsEnabled(false);
+    }
+}
+
+void TForm1::FormClose()
+{
+    IniFile ini(SettingsFileName());
+    ini.writeString(QStringLiteral("CONFIG"), QStringLiteral("COM"), ComboBox1->currentText());
+}
+
+void TForm1::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    RunHandler([this] { FormShow(); });
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    // A settings file that cannot be written is reported; the program still
+    // ends, rather than refusing to close.
+    RunHandler([this] { FormClose(); });
+    m_link.ComPort1().Close();
+    event->accept();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    if ((watched == ComboBox2 || watched == ComboBox2->lineEdit()) && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            RunHandler([this] { ComboBox2KeyDown(13); });
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::SetCommandGroupEnabled(bool enabled)
+{
+    for (QPushButton* b : {Button1, Button2, Button3, Button6})
+        b->setEnabled(enabled);
+}
+
+namespace {
+// Disables the command group for one command and enables it again however the command ends.
+class CommandScope {
+public:
+    explicit CommandScope(std::function<void(bool)> set) : m_set(std::move(set)) { m_set(false); }
+    ~CommandScope() { m_set(true); }
+
+private:
+    std::function<void(bool)> m_set;
+};
+}  // namespace
+
+void TForm1::Button1Click()
+{
+    CommandScope scope([this](bool on) { SetCommandGroupEnabled(on); });
+    if (m_link.IdentifyDevice(static_cast<SerialNumber>(SpinEdit1->value()))) {
+        SpinEdit1->setValue(m_link.CurrentSerialNumber);
+        ShowMessage(MsgKind::Information,
+                    QStringLiteral("ЗРМ №") + QString::number(m_link.CurrentSerialNumber) + QStringLiteral("  на связи!"));
+    }
+}
+
+void TForm1::Button2Click()
+{
+    CommandScope scope([this](bool on) { SetCommandGroupEnabled(on); });
+    m_link.ErrorFlag = true;
+    Button4Click();
+    if (!m_link.ErrorFlag) {
+        m_link.ErrorFlag = true;
+        Button5Click();
+    }
+    Memo2->clear();
+    Memo1->clear();
+    if (m_link.ErrorFlag)
+        return;
+
+    const DeviceConfig& c = m_link.MainConfig;
+    const DeviceState& s = m_link.MainState;
+    Memo2->appendPlainText(FormatText("Dy, м          \t%3.3f", {double(c.Dy)}));
+    Memo2->appendPlainText(FormatText("Вес вых имп.   \t%3.3f", {double(c.Ves)}));
+    Memo1->appendPlainText(FormatText("Расход м3/ч\t %3.3f", {double(s.FlowRate)}));
+    Memo1->appendPlainText(FormatText("Объем, м3\t%3.3f", {double(s.VolumeCounter) / m_link.VolumeScale}));
+    Memo1->appendPlainText(FormatText("Наработка, ч\t%3.3f", {double(s.OperatingHours)}));
+    if (!m_userMode) {
+        const char* const coefficientLines[] = {"К0       \t%3.6f", "К1       \t%3.6f", "К2       \t%3.6f",
+                                                "К3       \t%3.6f", "К4       \t%3.6f", "FL0      \t%3.6f",
+                                                "FL1      \t%3.6f", "FL2      \t%3.6f", "FL3      \t%3.6f",
+                                                "FL4      \t%3.6f", "MainCal  \t%3.6f"};
+        for (int i = 0; i < 11; ++i)
+            Memo2->appendPlainText(FormatText(coefficientLines[i], {double(c.Value(i + 2))}));
+    }
+}
+
+void TForm1::Button3Click()
+{
+    // The configuration editor arrives with its own window.
+}
+
+void TForm1::Button4Click()
+{
+    m_link.ReadMainState(static_cast<SerialNumber>(SpinEdit1->value()));
+}
+
+void TForm1::Button5Click()
+{
+    m_link.ReadMainConfig(static_cast<SerialNumber>(SpinEdit1->value()));
+}
+
+void TForm1::Button6Click()
+{
+    CommandScope scope([this](bool on) { SetCommandGroupEnabled(on); });
+    m_link.ResetDeviceCounter(static_cast<SerialNumber>(SpinEdit1->value()));
+}
+
+void TForm1::Button7Click()
+{
+    // Calibration arrives with the wizard.
+}
+
+void TForm1::Button8Click()
+{
+    // Verification arrives with the wizard.
+}
+
+void TForm1::Button9Click()
+{
+    m_windows.Form7->exec();
+}
+
+void TForm1::SpinEdit1Change()
+{
+    m_link.CurrentSerialNumber = static_cast<SerialNumber>(SpinEdit1->value());
+}
+
+void TForm1::ComboBox2Change()
+{
+    int n = 0;
+    if (ComboBox1->currentText().isEmpty() || !TryStrToInt(ComboBox2->currentText(), n))
+        return;
+    SpinEdit1->setValue(n);  // the spin edit clamps to 0..65535
+}
+
+void TForm1::ComboBox2DropDown()
+{
+    const InstalledMeterList& list = InstalledMeters();
+    const QString text = ComboBox2->currentText();
+    const QSignalBlocker block(ComboBox2);
+    ComboBox2->clear();
+    for (int i = 0; i < list.Count && i < InstalledMeterList::kMaxMeters; ++i)
+        ComboBox2->addItem(QString::number(list.Serials[i]));
+    ComboBox2->setCurrentIndex(-1);
+    ComboBox2->setEditText(text);
+}
+
+void TForm1::ComboBox2KeyDown(int key)
+{
+    if (key != 13)
+        return;
+    InstalledMeterList& list = InstalledMeters();
+    const SerialNumber n = m_link.CurrentSerialNumber;
+    if (n == 0 || list.Contains(n))
+        return;
+    if (list.Count >= InstalledMeterList::kMaxMeters) {
+        ShowMessage(MsgKind::Error, QStringLiteral("Введено максимальное количество приборов"));
+        return;
+    }
+    list.Serials[list.Count] = n;
+    ++list.Count;
+    ComboBox2->setEditText(QString());
+}

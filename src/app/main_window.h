@@ -1,0 +1,109 @@
+#pragma once
+// TForm1, the main window: port choice, the meter's serial number, the link
+// test, reading parameters, and the buttons that open the other windows.
+
+#include "device_link.h"
+#include "program_settings.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QComboBox;
+class TForm2;
+class TForm3;
+class TForm4;
+class TForm5;
+class TForm6;
+class TForm7;
+class QGroupBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QSpinBox;
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+
+public:
+    // userMode is fixed per executable; the delivered build passes true.
+    explicit TForm1(bool userMode, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    bool UserMode() const { return m_userMode; }
+    DeviceLink& Link() { return m_link; }
+    TComPort& ComPort1() { return m_link.ComPort1(); }
+    ProgramSettings& Settings() { return m_settings; }
+    static QString SettingsFileName();
+
+    // The windows the main window opens. They are created after it, so the
+    // application hands them over once every window exists.
+    struct Windows {
+        TForm2* Form2 = nullptr;  // configuration editor
+        TForm3* Form3 = nullptr;  // calibration and verification wizard
+        TForm4* Form4 = nullptr;  // installed meters
+        TForm5* Form5 = nullptr;  // flow-setting chart dialog
+        TForm6* Form6 = nullptr;  // protocol fields
+        TForm7* Form7 = nullptr;  // scanning window
+    };
+    void SetWindows(const Windows& windows) { m_windows = windows; }
+
+public slots:
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void ComboBox1Change();
+
+    void Button1Click();
+    void Button2Click();
+    void Button3Click();
+    void Button4Click();
+    void Button5Click();
+    void Button6Click();
+    void Button7Click();
+    void Button8Click();
+    void Button9Click();
+    void SpinEdit1Change();
+    void ComboBox2Change();
+    void ComboBox2DropDown();
+    void ComboBox2KeyDown(int key);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildControls();
+    // Opens the port named in ComboBox1; false when it cannot be opened.
+    bool OpenPort();
+    void SetPortButtonsEnabled(bool enabled);
+    void SetCommandGroupEnabled(bool enabled);
+
+    const bool m_userMode;
+    DeviceLink m_link;
+    ProgramSettings m_settings;
+    Windows m_windows;
+    bool m_shown = false;
+    bool m_creating = false;
+
+    QLabel* Label1 = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    QLabel* Label3 = nullptr;
+    QSpinBox* SpinEdit1 = nullptr;
+    QComboBox* ComboBox2 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QPushButton* Button4 = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    QPlainTextEdit* Memo2 = nullptr;
+    QPushButton* Button5 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QPushButton* Button9 = nullptr;
+    QPushButton* Button3 = nullptr;
+    QPushButton* Button6 = nullptr;
+    QPushButton* Button7 = nullptr;
+    QPushButton* Button8 = nullptr;
+    QLabel* Label2 = nullptr;
+};

@@ -1,0 +1,245 @@
+#include "device_link.h"
+
+#include "messages.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Marks the exchange busy for its whole duration, also when it ends by an error.
+class BusyScope {
+public:
+    explicit BusyScope(bool& flag) : m_flag(flag) { m_flag = true; }
+    ~BusyScope() { m_flag = false; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    bool& m_flag;
+};
+
+// A checksum or device-type failure: ends the exchange through the catch-all.
+struct ExchangeAbort {};
+
+QString Sn(SerialNumber n) { return QStringLiteral("SN ") + QString::number(n); }
+
+}  // namespace
+
+DeviceLink::DeviceLink(QObject* parent) : QObject(parent)
+{
+    m_timer.setObjectName(QStringLiteral("Timer1"));
+    m_timer.setSingleShot(true);
+    // A coarse timer may fire up to 5 % early; the wait is a promise to the meter.
+    m_timer.setTimerType(Qt::PreciseTimer);
+    m_timer.setInterval(kReplyWaitMs);
+    connect(&m_timer, &QTimer::timeout, this, &DeviceLink::Timer1Timer);
+
+    // The meters' line: 9600 8N1, DTR and RTS on, 2000 ms total read limit.
+    m_port.BeginLoading();
+    m_port.SetBaudRate(br9600);
+    m_port.SetDataBits(db8);
+    m_port.SetParity(paNone);
+    m_port.SetStopBits(sb1);
+    m_port.FlowControl().SetDTR(dcEnable);
+    m_port.FlowControl().SetRTS(rcEnable);
+    m_port.Timeouts().SetReadConstant(2000);
+    m_port.SetOnRxChar([this](TObject*) { ComPort1RxChar(); });
+    m_port.Loaded();
+}
+
+DeviceLink::~DeviceLink()
+{
+    m_port.Close();
+}
+
+void DeviceLink::ComPort1RxChar()
+{
+    const std::string bytes = m_port.ReadAvailable();
+    m_replyBuffer.append(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+void DeviceLink::Timer1Timer()
+{
+    m_timer.stop();
+    m_replyTimedOut = true;
+}
+
+void DeviceLink::WaitReply(int interval)
+{
+    m_timer.stop();
+    m_timer.setInterval(interval);
+    m_replyTimedOut = false;
+    m_timer.start();
+
+    // Whatever arrived before this wait belongs to an earlier request.
+    m_replyBuffer.clear();
+
+    for (;;) {
+        if (!m_replyBuffer.isEmpty() && m_replyBuffer.size() == static_cast<uint8_t>(m_replyBuffer.at(0))) {
+            m_timer.stop();
+            return;
+        }
+        if (m_replyTimedOut)
+            return;
+        // Sleeps until an event comes: received bytes or the timer.
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+}
+
+DeviceLink::Texts DeviceLink::IdentifyTexts(SerialNumber n)
+{
+    return {Sn(n) + QStringLiteral(" Нет ответа."), Sn(n) + QStringLiteral("Ошибка CRC8"),
+            Sn(n) + QStringLiteral(" Неверный тип прибора"), Sn(n) + QStringLiteral(" Нет ответа")};
+}
+
+DeviceLink::Texts DeviceLink::StateTexts(SerialNumber n)
+{
+    return {Sn(n) + QStringLiteral("Нет ответа."), Sn(n) + QStringLiteral("Ошибка CRC8"),
+            Sn(n) + QStringLiteral("Неверный тип прибора"), Sn(n) + QStringLiteral("Нет ответа")};
+}
+
+DeviceLink::Texts DeviceLink::ConfigTexts()
+{
+    return {QStringLiteral("Нет ответа."), QStringLiteral("Ошибка CRC8"), QStringLiteral("Неверный тип прибора"),
+            QStringLiteral("Нет ответа")};
+}
+
+bool DeviceLink::Exchange(int frameLength, const Texts& texts, const std::function<bool()>& onReply)
+{
+    try {
+        for (int sends = kMaxSends; sends > 0; --sends) {
+            m_port.Write(m_tx.data(), frameLength, true);
+            WaitReply(kReplyWaitMs);
+            // Only silence is worth another send; a garbled reply is not retried.
+            if (!m_replyBuffer.isEmpty())
+                break;
+        }
+        if (m_replyBuffer.isEmpty()) {
+            ShowMessage(MsgKind::Error, texts.noReply);
+            return false;
+        }
+
+        // A reply longer than any the meters send (noise on the line) is
+        // refused as a checksum failure instead of overrunning the buffer.
+        const int count = static_cast<int>(m_replyBuffer.size());
+        const bool tooLong = count > kReceiveBufferSize;
+        std::memcpy(m_rx.data(), m_replyBuffer.constData(), static_cast<size_t>(std::min(count, kReceiveBufferSize)));
+        QThread::msleep(1);
+
+        if (tooLong || !CheckFrameChecksum(m_rx.data(), count)) {
+            ShowMessage(MsgKind::Error, texts.checksum);
+            throw ExchangeAbort{};
+        }
+        if (m_rx[1] != kDeviceType) {
+            ShowMessage(MsgKind::Error, texts.deviceType);
+            throw ExchangeAbort{};
+        }
+        return onReply();
+    } catch (...) {
+        // Checksum, device type, and every port failure (closed, write error).
+        ShowMessage(MsgKind::Error, texts.failure);
+        return false;
+    }
+}
+
+bool DeviceLink::IdentifyDevice(SerialNumber n)
+{
+    if (m_busy)
+        return false;
+    BusyScope busy(m_busy);
+    CurrentSerialNumber = n;
+    const auto frame = BuildRequest(n, kCmdIdentify);
+    std::copy(frame.begin(), frame.end(), m_tx.begin());
+    return Exchange(kRequestLength, IdentifyTexts(n), [this] {
+        CurrentSerialNumber = static_cast<SerialNumber>(m_rx[2] | (m_rx[3] << 8));
+        return true;
+    });
+}
+
+bool DeviceLink::ReadDeviceState(SerialNumber n, DeviceState& destination)
+{
+    if (m_busy)
+        return false;
+    BusyScope busy(m_busy);
+    CurrentSerialNumber = n;
+    const auto frame = BuildRequest(n, kCmdReadState);
+    std::copy(frame.begin(), frame.end(), m_tx.begin());
+    return Exchange(kRequestLength, StateTexts(n), [this, &destination] {
+        destination = DecodeDeviceState(m_rx.data() + 5);
+        ErrorFlag = false;
+        return true;
+    });
+}
+
+bool DeviceLink::ReadDeviceConfig(SerialNumber n, DeviceConfig& destination)
+{
+    if (m_busy)
+        return false;
+    BusyScope busy(m_busy);
+    CurrentSerialNumber = n;
+    const auto frame = BuildRequest(n, kCmdReadConfig);
+    std::copy(frame.begin(), frame.end(), m_tx.begin());
+    return Exchange(kRequestLength, ConfigTexts(), [this, &destination] {
+        destination = DecodeDeviceConfig(m_rx.data() + 7);
+        ErrorFlag = false;
+        return true;
+    });
+}
+
+bool DeviceLink::WriteDeviceConfig(SerialNumber target, SerialNumber newSerial, const DeviceConfig& source)
+{
+    if (m_busy)
+        return false;
+    BusyScope busy(m_busy);
+    CurrentSerialNumber = target;
+    m_tx = BuildWriteConfigFrame(target, newSerial, source);
+    return Exchange(kWriteConfigFrameLength, ConfigTexts(), [this, newSerial] {
+        ErrorFlag = false;
+        if (m_rx[5] == 1) {
+            ShowMessage(MsgKind::Plain, QStringLiteral("Изменение параметров блокировано"));
+            return false;
+        }
+        ShowMessage(MsgKind::Information, QStringLiteral("Параметры изменены"));
+        CurrentSerialNumber = newSerial;
+        return true;
+    });
+}
+
+void DeviceLink::ResetDeviceCounter(SerialNumber n)
+{
+    if (m_busy)
+        return;
+    BusyScope busy(m_busy);
+    CurrentSerialNumber = n;
+    const auto frame = BuildRequest(n, kCmdResetCounter);
+    std::copy(frame.begin(), frame.end(), m_tx.begin());
+    bool written = false;
+    try {
+        m_port.Write(m_tx.data(), kRequestLength, true);
+        written = true;
+    } catch (...) {
+    }
+    // The boxes come after the write so that no box opens inside it.
+    if (written)
+        ShowMessage(MsgKind::Information, QStringLiteral("ЗРМ очищено"));
+    else
+        ShowMessage(MsgKind::Error, QStringLiteral("ОШИБКА обращения к порту"));
+}
+
+bool DeviceLink::ReadMainState(SerialNumber n)
+{
+    return ReadDeviceState(n, MainState);
+}
+
+bool DeviceLink::ReadMainConfig(SerialNumber n)
+{
+    if (!ReadDeviceConfig(n, MainConfig))
+        return false;
+    VolumeScale = ::VolumeScale(MainConfig.Dy);
+    return true;
+}

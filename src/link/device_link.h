@@ -1,0 +1,92 @@
+#pragma once
+// The device link: the one serial port to the meters, the synchronous
+// request/reply exchange on the UI thread, and the five device operations.
+// Every window talks to the meters through the one DeviceLink the main
+// window owns. Operations show their own failures and return false; nothing
+// escapes to the caller.
+
+#include "com_port.h"
+#include "frames.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+class DeviceLink : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int kReplyWaitMs = 2000;
+    static constexpr int kMaxSends = 4;
+    // Holds the longest reply the program reads (a configuration reply).
+    static constexpr int kReceiveBufferSize = 62;
+
+    explicit DeviceLink(QObject* parent = nullptr);
+    ~DeviceLink() override;
+
+    TComPort& ComPort1() { return m_port; }
+    QTimer& Timer1() { return m_timer; }
+
+    // Waits up to interval ms for a complete reply in ReplyBuffer, pumping
+    // the UI event queue meanwhile.
+    void WaitReply(int interval);
+    const QByteArray& ReplyBuffer() const { return m_replyBuffer; }
+    bool ReplyTimedOut() const { return m_replyTimedOut; }
+    const std::array<uint8_t, kReceiveBufferSize>& ReceiveBuffer() const { return m_rx; }
+    const std::array<uint8_t, kWriteConfigFrameLength>& TransmitBuffer() const { return m_tx; }
+
+    // True while an exchange (or a counter reset) is under way; a second one
+    // started meanwhile, from a timer or a window opened during the wait, is
+    // refused and returns false without touching the running one.
+    bool Busy() const { return m_busy; }
+
+    bool IdentifyDevice(SerialNumber n);
+    bool ReadDeviceState(SerialNumber n, DeviceState& destination);
+    bool ReadDeviceConfig(SerialNumber n, DeviceConfig& destination);
+    bool WriteDeviceConfig(SerialNumber target, SerialNumber newSerial, const DeviceConfig& source);
+    void ResetDeviceCounter(SerialNumber n);
+
+    // The main window's reads, into its own records.
+    bool ReadMainState(SerialNumber n);
+    bool ReadMainConfig(SerialNumber n);
+
+    // The serial number of the meter last addressed.
+    SerialNumber CurrentSerialNumber = 0;
+    DeviceState MainState{};
+    DeviceConfig MainConfig{};
+    int VolumeScale = 0;
+    bool ErrorFlag = false;
+
+public slots:
+    void ComPort1RxChar();
+    void Timer1Timer();
+
+private:
+    struct Texts {
+        QString noReply;  // after four silent sends
+        QString checksum;
+        QString deviceType;
+        QString failure;  // the catch-all box
+    };
+    static Texts IdentifyTexts(SerialNumber n);
+    static Texts StateTexts(SerialNumber n);
+    static Texts ConfigTexts();
+
+    // Sends the frame in the transmit buffer and collects the reply; on a
+    // valid reply hands the receive buffer to onReply, whose result is the
+    // operation's.
+    bool Exchange(int frameLength, const Texts& texts, const std::function<bool()>& onReply);
+
+    TComPort m_port;
+    QTimer m_timer;
+    QByteArray m_replyBuffer;
+    bool m_replyTimedOut = false;
+    bool m_busy = false;
+    std::array<uint8_t, kWriteConfigFrameLength> m_tx{};
+    std::array<uint8_t, kReceiveBufferSize> m_rx{};
+};

@@ -1,0 +1,7 @@
+#include "installed_meters.h"
+
+InstalledMeterList& InstalledMeters()
+{
+    static InstalledMeterList list;
+    return list;
+}

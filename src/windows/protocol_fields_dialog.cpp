@@ -1,0 +1,7 @@
+#include "protocol_fields_dialog.h"
+
+TForm6::TForm6(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("Form6"));
+    setWindowTitle(QStringLiteral("Заполнение полей протокола "));
+}

@@ -1,0 +1,265 @@
+// The main window's commands against the virtual meter bench, through the
+// real controls (offscreen).
+
+#include "diameter_defaults.h"
+#include "installed_meters.h"
+#include "main_window.h"
+#include "meter_bench.h"
+#include "number_text.h"
+#include "scanner_app.h"
+#include "scripted_messages.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using metersim::FlowProfile;
+using metersim::MeterBench;
+using metersim::MeterSpec;
+
+namespace {
+
+MeterSpec Meter(SerialNumber serial, int diameter, uint32_t counter = 0)
+{
+    MeterSpec m;
+    m.serial = serial;
+    m.diameterIndex = diameter;
+    m.flow = FlowProfile::Constant(0);  // a still counter, so volumes are exact
+    m.counter = counter;
+    m.hours = 12.25f;
+    return m;
+}
+
+QString Localised(const char* text) { return QString::fromUtf8(text).replace(QLatin1Char('.'), DecimalSeparator()); }
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<ScopedScriptedMessages> boxes;
+    std::unique_ptr<MeterBench> bench;
+    std::unique_ptr<ScannerApplication> app;
+
+    void Start(std::initializer_list<MeterSpec> meters, bool userMode = true)
+    {
+        const QString link = dir->filePath(QStringLiteral("ttyBench"));
+        bench = std::make_unique<MeterBench>(link.toStdString());
+        for (const MeterSpec& m : meters)
+            bench->AddMeter(m);
+        bench->Start();
+        QFile ini(dir->filePath(QStringLiteral("Settings.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[CONFIG]\r\nCOM=" + link.toUtf8() + "\r\n");
+        ini.close();
+        app = std::make_unique<ScannerApplication>(dir->path(), userMode);
+        app->Show();
+        QVERIFY(QTest::qWaitForWindowExposed(&app->Form1()));
+        QVERIFY(app->Form1().ComPort1().Active());
+    }
+    template <class T> T* Control(const char* name) { return app->Form1().findChild<T*>(QString::fromUtf8(name)); }
+    QStringList Lines(const char* memo) { return Control<QPlainTextEdit>(memo)->toPlainText().split('\n', Qt::SkipEmptyParts); }
+    void Click(const char* button) { QTest::mouseClick(Control<QPushButton>(button), Qt::LeftButton); }
+    void TypeSerial(const QString& text)
+    {
+        Control<QComboBox>("ComboBox2")->setEditText(text);
+    }
+    void PressEnterInSerials() { QTest::keyClick(Control<QComboBox>("ComboBox2")->lineEdit(), Qt::Key_Return); }
+
+private slots:
+    void init()
+    {
+        InstalledMeters() = InstalledMeterList{};
+        dir = std::make_unique<QTemporaryDir>();
+        boxes = std::make_unique<ScopedScriptedMessages>();
+    }
+    void cleanup()
+    {
+        app.reset();
+        bench.reset();
+        boxes.reset();
+        dir.reset();
+    }
+
+    void linkTestWithZeroFindsTheLoneMeter()
+    {
+        Start({Meter(777, 2)});
+        QCOMPARE(Control<QSpinBox>("SpinEdit1")->value(), 0);
+        bool groupDisabledDuringBox = false;
+        boxes->onShow([&](const ShownMessage&) {
+            groupDisabledDuringBox = !Control<QPushButton>("Button1")->isEnabled() &&
+                                     !Control<QPushButton>("Button2")->isEnabled();
+        });
+        Click("Button1");
+        QCOMPARE(Control<QSpinBox>("SpinEdit1")->value(), 777);
+        QCOMPARE(boxes->shown(), (std::vector<ShownMessage>{{MsgKind::Information, "ЗРМ №777  на связи!", mbOK}}));
+        QVERIFY(groupDisabledDuringBox);
+        QVERIFY(Control<QPushButton>("Button1")->isEnabled());
+        QVERIFY(Control<QPushButton>("Button2")->isEnabled());
+    }
+
+    void readParametersShowsTheFormattedLines_data()
+    {
+        QTest::addColumn<int>("diameter");
+        QTest::addColumn<QString>("dy");
+        QTest::addColumn<QString>("ves");
+        QTest::addColumn<QString>("volume");
+        QTest::newRow("25 mm counts hundredths") << 1 << Localised("0.025") << Localised("10.000") << Localised("1234.560");
+        QTest::newRow("200 mm counts whole m3") << 8 << Localised("0.200") << Localised("1000.000") << Localised("123456.000");
+    }
+    void readParametersShowsTheFormattedLines()
+    {
+        QFETCH(int, diameter);
+        QFETCH(QString, dy);
+        QFETCH(QString, ves);
+        QFETCH(QString, volume);
+        Start({Meter(4321, diameter, 123456)});
+        Control<QSpinBox>("SpinEdit1")->setValue(4321);
+        Click("Button2");
+        QCOMPARE(boxes->count(), size_t(0));
+        QCOMPARE(Lines("Memo2"), (QStringList{QStringLiteral("Dy, м          \t") + dy,
+                                              QStringLiteral("Вес вых имп.   \t") + ves}));
+        QCOMPARE(Lines("Memo1"), (QStringList{QStringLiteral("Расход м3/ч\t ") + Localised("0.000"),
+                                              QStringLiteral("Объем, м3\t") + volume,
+                                              QStringLiteral("Наработка, ч\t") + Localised("12.250")}));
+    }
+
+    void professionalVariantAddsTheElevenCoefficientLines()
+    {
+        Start({Meter(4321, 4)}, false);
+        Control<QSpinBox>("SpinEdit1")->setValue(4321);
+        Click("Button2");
+        const QStringList lines = Lines("Memo2");
+        QCOMPARE(lines.size(), 13);
+        QCOMPARE(lines[2], QStringLiteral("К0       \t") + Localised("1.000000"));
+        const DeviceConfig defaults = DefaultConfigFor(4);
+        QCOMPARE(lines[11], QStringLiteral("FL4      \t") + FormatText("%3.6f", {double(defaults.FL4)}));
+        QCOMPARE(lines[12], QStringLiteral("MainCal  \t") + FormatText("%3.6f", {double(defaults.MainCal)}));
+        QCOMPARE(Lines("Memo1").size(), 3);
+    }
+
+    void failedStateReadEmptiesBothMemosAndSkipsTheConfiguration()
+    {
+        MeterSpec m = Meter(4321, 4);
+        Start({m});
+        Control<QSpinBox>("SpinEdit1")->setValue(4321);
+        Click("Button2");
+        QCOMPARE(Lines("Memo1").size(), 3);
+
+        metersim::FaultSpec f;
+        f.wrongDeviceType = true;
+        bench->SetFault(4321, f);
+        bench->ClearReceived();
+        Click("Button2");
+        QCOMPARE(boxes->texts(), (QStringList{"SN 4321Неверный тип прибора", "SN 4321Нет ответа"}));
+        QVERIFY(Control<QPlainTextEdit>("Memo1")->toPlainText().isEmpty());
+        QVERIFY(Control<QPlainTextEdit>("Memo2")->toPlainText().isEmpty());
+        const auto received = bench->Received();
+        QCOMPARE(received.size(), size_t(1));
+        QCOMPARE(int(received[0].bytes[4]), int(kCmdReadState));
+        QVERIFY(Control<QPushButton>("Button2")->isEnabled());
+    }
+
+    void resetCounterClearsTheMeter()
+    {
+        Start({Meter(55, 2, 9000)}, false);
+        Control<QSpinBox>("SpinEdit1")->setValue(55);
+        Click("Button6");
+        QCOMPARE(boxes->texts(), QStringList{QStringLiteral("ЗРМ очищено")});
+        QVERIFY(bench->WaitForReceived(1, std::chrono::seconds(2)));
+        QTRY_COMPARE(bench->Meter(55).resets, 1);
+    }
+
+    void serialNumberBoxSetsTheSpinEditClamped_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("spin");
+        QTest::newRow("number") << "12345" << 12345;
+        QTest::newRow("too large") << "70000" << 65535;
+        QTest::newRow("negative") << "-5" << 0;
+        QTest::newRow("not a number") << "12a" << 3;
+        QTest::newRow("empty") << "" << 3;
+    }
+    void serialNumberBoxSetsTheSpinEditClamped()
+    {
+        QFETCH(QString, typed);
+        QFETCH(int, spin);
+        Start({});
+        Control<QSpinBox>("SpinEdit1")->setValue(3);
+        TypeSerial(typed);
+        QCOMPARE(Control<QSpinBox>("SpinEdit1")->value(), spin);
+        QCOMPARE(int(app->Form1().Link().CurrentSerialNumber), spin);
+    }
+
+    void serialNumberBoxNeedsAPort()
+    {
+        Start({});
+        Control<QComboBox>("ComboBox1")->blockSignals(true);
+        Control<QComboBox>("ComboBox1")->setEditText(QString());
+        Control<QComboBox>("ComboBox1")->blockSignals(false);
+        TypeSerial(QStringLiteral("42"));
+        QCOMPARE(Control<QSpinBox>("SpinEdit1")->value(), 0);
+    }
+
+    void enterKeepsUpToSixNumbers()
+    {
+        Start({});
+        const QList<int> serials = {11, 22, 33, 44, 55, 66};
+        for (int s : serials) {
+            TypeSerial(QString::number(s));
+            PressEnterInSerials();
+            QCOMPARE(Control<QComboBox>("ComboBox2")->currentText(), QString());
+        }
+        QCOMPARE(InstalledMeters().Count, 6);
+        QCOMPARE(int(InstalledMeters().Serials[5]), 66);
+        QCOMPARE(boxes->count(), size_t(0));
+
+        TypeSerial(QStringLiteral("33"));  // already kept: nothing, no box
+        PressEnterInSerials();
+        QCOMPARE(boxes->count(), size_t(0));
+        QCOMPARE(Control<QComboBox>("ComboBox2")->currentText(), QStringLiteral("33"));
+
+        TypeSerial(QStringLiteral("77"));  // a seventh
+        PressEnterInSerials();
+        QCOMPARE(boxes->shown(), (std::vector<ShownMessage>{
+                                     {MsgKind::Error, "Введено максимальное количество приборов", mbOK}}));
+        QCOMPARE(InstalledMeters().Count, 6);
+
+        // Serial number 0 is never kept.
+        InstalledMeters().Count = 0;
+        TypeSerial(QStringLiteral("0"));
+        PressEnterInSerials();
+        QCOMPARE(InstalledMeters().Count, 0);
+    }
+
+    void dropDownOffersTheKeptNumbers()
+    {
+        Start({});
+        QComboBox* box = Control<QComboBox>("ComboBox2");
+        QCOMPARE(box->count(), 3);
+        QCOMPARE(box->itemText(2), QStringLiteral("12345"));
+        InstalledMeters().Count = 2;
+        InstalledMeters().Serials[0] = 901;
+        InstalledMeters().Serials[1] = 902;
+        InstalledMeters().Serials[2] = 903;  // beyond the count: not offered
+        TypeSerial(QStringLiteral("5"));
+        box->showPopup();
+        QCOMPARE(box->count(), 2);
+        QCOMPARE(box->itemText(0), QStringLiteral("901"));
+        QCOMPARE(box->itemText(1), QStringLiteral("902"));
+        QCOMPARE(box->currentText(), QStringLiteral("5"));
+        box->hidePopup();
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"
