@@ -370,7 +370,16 @@ void TForm1::Button2Click()
 
 void TForm1::Button3Click()
 {
-    // The configuration editor arrives with its own window.
+    TForm2& editor = *m_windows.Form2;
+    editor.Fill(m_link.CurrentSerialNumber, m_link.MainConfig);
+    if (editor.exec() != QDialog::Accepted)
+        return;
+    // Converted whole before the held configuration changes: a bad text
+    // leaves it as it was.
+    const EditedConfig edited = editor.Result();
+    edited.ApplyTo(m_link.MainConfig);
+    if (m_link.WriteDeviceConfig(static_cast<SerialNumber>(SpinEdit1->value()), edited.Serial, m_link.MainConfig))
+        SpinEdit1->setValue(edited.Serial);
 }
 
 void TForm1::Button4Click()

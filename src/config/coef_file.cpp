@@ -1,0 +1,63 @@
+#include "coef_file.h"
+
+#include "app_paths.h"
+#include "errors.h"
+#include "ini_file.h"
+
+const char* const kCoefSection = "DEVICE_CFG";
+const char* const kCoefSerialKey = "SN";
+const char* const kCoefMissingText = "НЕТ";
+
+QString DefaultCoefFileName(const QString& serialText)
+{
+    return QStringLiteral("ZRM_№") + serialText;
+}
+
+QString CoefRestoreDirectory()
+{
+    return AppPaths::file(QStringLiteral("Restore"));
+}
+
+namespace {
+
+// Key and text in the order they are written and read.
+template <class F> void ForEachKey(F&& f)
+{
+    f(QString::fromLatin1(kCoefSerialKey), -1);
+    for (int n = 0; n < kConfigValueCount; ++n)
+        f(QString::fromLatin1(kConfigValueKeys[std::size_t(n)]), n);
+}
+
+QString& TextOf(EditorTexts& t, int n)
+{
+    return n < 0 ? t.Serial : t.Values[std::size_t(n)];
+}
+
+}  // namespace
+
+void SaveCoefFile(const QString& path, const EditorTexts& texts)
+{
+    const QString section = QString::fromLatin1(kCoefSection);
+    EditorTexts copy = texts;
+    // Checked before the first key: a line break would end the line and
+    // start another key, and a refusal halfway would leave a mixed file.
+    ForEachKey([&](const QString& key, int n) {
+        const QString& text = TextOf(copy, n);
+        if (text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')))
+            throw AppError(QStringLiteral("Значение параметра %1 раздела [%2] содержит перевод строки "
+                                          "и не может быть записано в файл %3")
+                               .arg(key, section, path));
+    });
+    IniFile ini(path);
+    ForEachKey([&](const QString& key, int n) { ini.writeString(section, key, TextOf(copy, n)); });
+}
+
+EditorTexts LoadCoefFile(const QString& path)
+{
+    const QString section = QString::fromLatin1(kCoefSection);
+    const QString missing = QString::fromUtf8(kCoefMissingText);
+    const IniFile ini(path);
+    EditorTexts t;
+    ForEachKey([&](const QString& key, int n) { TextOf(t, n) = ini.readString(section, key, missing); });
+    return t;
+}
