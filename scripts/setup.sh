@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev
   libgtest-dev
-  fonts-dejavu-core locales
+  fonts-dejavu-core locales qt6-translations-l10n
   xvfb xauth imagemagick x11-apps
 )
 

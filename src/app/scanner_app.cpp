@@ -13,6 +13,9 @@
 #include "wizard_window.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 ScannerApplication::ScannerApplication(const QString& directory, bool userMode)
 {
@@ -51,6 +54,12 @@ int RunScanner(int argc, char** argv, bool userMode)
 {
     QApplication qtApp(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+    // The program speaks Russian whatever the desktop's language: so do Qt's
+    // own dialogs (file dialogs, standard buttons).
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTexts);
     QApplication::setQuitOnLastWindowClosed(true);
     ScannerApplication app(QCoreApplication::applicationDirPath(), userMode);
     app.Show();
