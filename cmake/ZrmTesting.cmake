@@ -9,6 +9,7 @@ function(zrm_add_gtest target)
     string(REPLACE "." "_" suffix "${loc}")
     gtest_discover_tests(${target}
       TEST_SUFFIX ".${suffix}"
+      NO_PRETTY_VALUES
       DISCOVERY_TIMEOUT 60
       PROPERTIES ENVIRONMENT "LC_ALL=${loc};LANG=${loc};QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
   endforeach()
