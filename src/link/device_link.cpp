@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QThread>
 
 #include <algorithm>
 #include <cstring>
@@ -129,7 +128,6 @@ bool DeviceLink::Exchange(int frameLength, const Texts& texts, const std::functi
         const int count = static_cast<int>(m_replyBuffer.size());
         const bool tooLong = count > kReceiveBufferSize;
         std::memcpy(m_rx.data(), m_replyBuffer.constData(), static_cast<size_t>(std::min(count, kReceiveBufferSize)));
-        QThread::msleep(1);
 
         if (tooLong || !CheckFrameChecksum(m_rx.data(), count)) {
             ShowMessage(MsgKind::Error, texts.checksum);

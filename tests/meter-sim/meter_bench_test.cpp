@@ -597,14 +597,15 @@ TEST_F(BenchTest, PacedLineMovesAByteEvery1041Microseconds)
     for (const auto& c : chunks)
         total += c.bytes.size();
     ASSERT_EQ(total, 62u);
-    const double wireMs = (5 + 61) * 1.0417 + 2;
+    const double wireMs = (6 + 62) * 1.0417 + 2;
     const double lastByteMs = Ms(chunks.back().t - asked);
     EXPECT_GT(lastByteMs, wireMs - 1);
     EXPECT_LT(lastByteMs, wireMs + 60);
     EXPECT_GT(chunks.size(), 1u) << "bytes trickle in, not in one block";
     const auto sent = bench->Sent();
     ASSERT_EQ(sent.size(), 2u);
-    EXPECT_NEAR(Ms(sent[1].end - sent[1].start), 61 * 1.0417, 0.01);
+    // From the reply's first bit to its last byte having arrived.
+    EXPECT_NEAR(Ms(sent[1].end - sent[1].start), 62 * 1.0417, 0.01);
     rec = bench->Received();
     EXPECT_GE(Ms(sent[1].start - rec[1].lastByte), 2.0) << "reply delay after the last byte";
 }

@@ -488,11 +488,11 @@ struct MeterBench::Impl {
             if (n > 0) {
                 const auto now = Clock::now();
                 for (ssize_t i = 0; i < n; ++i) {
-                    // On a paced line a byte "arrives" one character time
-                    // after the previous one, however fast it was written.
+                    // On a paced line a byte has arrived once its ten bits
+                    // have, one character time after it could start.
                     Clock::time_point t = now;
                     if (opt.pace)
-                        t = std::max(now, lastArrival + kByteTime);
+                        t = std::max(now, lastArrival) + kByteTime;
                     lastArrival = t;
                     incoming.push_back({buf[i], t});
                 }
@@ -765,11 +765,12 @@ struct MeterBench::Impl {
             if (opt.pace) {
                 t = std::max(t, lineFree);
                 for (size_t i = pos; i < end; ++i) {
+                    // The byte reaches the far side when its last bit does.
                     if (i == 0)
                         s.start = t;
+                    t += kByteTime;
                     s.end = t;
                     out.emplace(t, std::vector<uint8_t>{s.bytes[i]});
-                    t += kByteTime;
                 }
                 lineFree = t;
             } else {

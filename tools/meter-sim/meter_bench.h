@@ -106,7 +106,7 @@ struct SentReply {
     std::vector<uint8_t> bytes;        // as put on the line, faults included
     std::vector<SerialNumber> from;    // more than one: a collision
     uint8_t command = 0;
-    Clock::time_point start;           // planned wire times of the first and last byte
+    Clock::time_point start;           // planned: the first bit on the wire, the last byte arrived
     Clock::time_point end;
 };
 
