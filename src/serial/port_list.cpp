@@ -32,10 +32,12 @@ void ListSerialPortsIn(const std::string& ClassDir, const std::string& DevDir,
     }
 }
 
+#ifndef _WIN32 // Windows: port_list_win32.cpp
 void ListSerialPorts(std::vector<std::string>& Strings)
 {
     ListSerialPortsIn("/sys/class/tty", "/dev", Strings);
 }
+#endif
 
 std::string SerialCommEntry(const std::string& Data)
 {

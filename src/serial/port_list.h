@@ -8,6 +8,8 @@
 // clear, sort or deduplicate Strings. Each entry is a name DeviceName accepts.
 // Linux: every /sys/class/tty entry backed by a device, as /dev/NAME, in
 // directory order; serial-core ports without a UART behind them are skipped.
+// Windows: the values of HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM in
+// the registry's order, each through SerialCommEntry.
 void ListSerialPorts(std::vector<std::string>& Strings);
 
 // The same over another sysfs class directory (tests use a tree of their own).
@@ -17,3 +19,10 @@ void ListSerialPortsIn(const std::string& ClassDir, const std::string& DevDir,
 // The Windows registry rule for one "serialcomm" value: device names longer
 // than four characters ("COM10") need the "\\.\" prefix to be opened.
 std::string SerialCommEntry(const std::string& Data);
+
+#ifdef _WIN32
+struct HKEY__;
+// The same over any registry key (tests use one of their own). A missing key
+// lists nothing; values that hold no text are passed over.
+void ListSerialPortsInKey(HKEY__* Root, const std::string& SubKey, std::vector<std::string>& Strings);
+#endif
