@@ -67,7 +67,8 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption)
     return b;
 }
 
-QPlainTextEdit* MakeMemo(QWidget* parent, const char* name)
+// A read-only memo tall enough for its lines, so no reading hides behind a scroll bar.
+QPlainTextEdit* MakeMemo(QWidget* parent, const char* name, int lines)
 {
     auto* m = new QPlainTextEdit(parent);
     m->setObjectName(QString::fromUtf8(name));
@@ -77,6 +78,8 @@ QPlainTextEdit* MakeMemo(QWidget* parent, const char* name)
     m->setFont(f);
     m->setTabStopDistance(m->fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 8);
     m->setMinimumWidth(300);
+    const int frame = 2 * (m->frameWidth() + int(m->document()->documentMargin())) + 4;
+    m->setFixedHeight(lines * QFontMetrics(f).lineSpacing() + frame);
     return m;
 }
 
@@ -139,7 +142,7 @@ void TForm1::BuildControls()
 
     GroupBox1 = new QGroupBox(QStringLiteral("Состояние"), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    Memo1 = MakeMemo(GroupBox1, "Memo1");
+    Memo1 = MakeMemo(GroupBox1, "Memo1", 3);
     Button4 = MakeButton(GroupBox1, "Button4", "Читать состояние");
     Button4->setVisible(false);
     auto* g1 = new QVBoxLayout(GroupBox1);
@@ -148,7 +151,7 @@ void TForm1::BuildControls()
 
     GroupBox2 = new QGroupBox(QStringLiteral("Конфигурация"), this);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
-    Memo2 = MakeMemo(GroupBox2, "Memo2");
+    Memo2 = MakeMemo(GroupBox2, "Memo2", m_userMode ? 2 : 13);
     Button5 = MakeButton(GroupBox2, "Button5", "Читать конфигурацию");
     Button5->setVisible(false);
     auto* g2 = new QVBoxLayout(GroupBox2);
