@@ -403,12 +403,12 @@ void TForm1::Button6Click()
 
 void TForm1::Button7Click()
 {
-    // Calibration arrives with the wizard.
+    m_windows.Form3->StartMode(false);
 }
 
 void TForm1::Button8Click()
 {
-    // Verification arrives with the wizard.
+    m_windows.Form3->StartMode(true);
 }
 
 void TForm1::Button9Click()

@@ -24,13 +24,29 @@ ScannerApplication::ScannerApplication(const QString& directory, bool userMode)
 
     m_form1 = std::make_unique<TForm1>(userMode);
     m_form2 = std::make_unique<TForm2>(m_form1.get());
-    m_form3 = std::make_unique<TForm3>(m_form1.get());
-    m_form4 = std::make_unique<TForm4>(m_form1.get());
-    m_form5 = std::make_unique<TForm5>(m_form1.get());
+    m_form3 = std::make_unique<TForm3>(m_form1->Link(), m_form1.get());
+    m_form4 = std::make_unique<TForm4>(m_form1->Link(), m_form1.get());
+    m_form5 = std::make_unique<TForm5>(m_form1->Link(), m_form1.get());
     m_form6 = std::make_unique<TForm6>(m_form1.get());
-    m_form7 = std::make_unique<TForm7>(m_form1.get());
+    m_form7 = std::make_unique<TForm7>(m_form1->Link(), m_form1.get());
 
     m_form1->SetWindows({m_form2.get(), m_form3.get(), m_form4.get(), m_form5.get(), m_form6.get(), m_form7.get()});
+
+    // The wizard and the installed-meter dialog open each other and the
+    // chart and protocol dialogs across folders.
+    TForm3* wizard = m_form3.get();
+    TForm4* meters = m_form4.get();
+    TForm5* flowSetting = m_form5.get();
+    TForm6* protocolFields = m_form6.get();
+    wizard->ShowInstalledMeters = [meters] { meters->exec(); };
+    wizard->ShowFlowSetting = [flowSetting](const QString& volLabel) {
+        flowSetting->SetVolLabelText(volLabel);
+        return flowSetting->ShowModal();
+    };
+    wizard->ShowProtocolFields = [protocolFields] {
+        return protocolFields->exec() == QDialog::Accepted ? ModalResult::Ok : ModalResult::Cancel;
+    };
+    meters->ShowWizard = [wizard] { wizard->ShowWizard(); };
 }
 
 ScannerApplication::~ScannerApplication()

@@ -1,7 +1,600 @@
 #include "wizard_window.h"
 
-TForm3::TForm3(QWidget* parent) : QDialog(parent)
+#include "app_paths.h"
+#include "coefficients.h"
+#include "device_link.h"
+#include "errors.h"
+#include "handler.h"
+#include "number_text.h"
+#include "stages.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QStyle>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kParGridRows = 16;
+
+const char* const kParGridLabels[kParGridRows] = {
+    "",    "Имп. ДУЗР", "Погр.[%]", "Dy",  "Вес", "K0",  "K1",  "K2",
+    "K3",  "K4",        "FL0",      "FL1", "FL2", "FL3", "FL4", "MainCal",
+};
+
+const char* const kStagePointer = "  ->>>";
+
+const char* const kCalibrationResume =
+    "Предыдущий сеанс калибровки не был завершен. Для продолжения сеанса нажмите \"Yes\". Или \"NO\" для "
+    "запуска калибровки заново, при этом данные предыдущей калибровки будут уничтожены";
+const char* const kVerificationResume =
+    "Предыдущий сеанс поверки не был завершен. Для продолжения сеанса нажмите \"Yes\". Или \"NO\" для "
+    "запуска калибровки заново, при этом данные предыдущей калибровки будут уничтожены";
+
+// Reports built by the program part their lines with LF CR, as the meters'
+// service notes have always quoted them.
+const QString kLineBreak = QStringLiteral("\n\r");
+
+QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, QStyle::StandardPixmap glyph)
+{
+    auto* b = new QPushButton(parent->style()->standardIcon(glyph), Text(caption), parent);
+    b->setObjectName(Text(name));
+    b->setAutoDefault(false);
+    return b;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name)
+{
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(Text(name));
+    return e;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption)
+{
+    auto* l = new QLabel(Text(caption), parent);
+    l->setObjectName(Text(name));
+    return l;
+}
+
+// A string grid: fixed row 0 (when fixedRow) and fixed column 0 are real
+// cells, shaded and read-only; cell (col, row) is item(row, col).
+QTableWidget* MakeGrid(QWidget* parent, const char* name, int defaultColWidth, int rowHeight)
+{
+    auto* g = new QTableWidget(parent);
+    g->setObjectName(Text(name));
+    g->horizontalHeader()->hide();
+    g->verticalHeader()->hide();
+    g->horizontalHeader()->setDefaultSectionSize(defaultColWidth);
+    g->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    g->verticalHeader()->setDefaultSectionSize(rowHeight);
+    g->verticalHeader()->setMinimumSectionSize(rowHeight);
+    g->setSelectionMode(QAbstractItemView::SingleSelection);
+    g->setEditTriggers(QAbstractItemView::AllEditTriggers);
+    g->setWordWrap(false);
+    return g;
+}
+
+QTableWidgetItem* GridCell(QTableWidget* grid, int col, int row, bool fixed, Qt::ItemFlags flags)
+{
+    QTableWidgetItem* item = grid->item(row, col);
+    if (!item) {
+        item = new QTableWidgetItem;
+        grid->setItem(row, col, item);
+    }
+    if (fixed) {
+        item->setFlags(Qt::ItemIsEnabled);
+        item->setBackground(QApplication::palette().color(QPalette::Button));
+    } else {
+        item->setFlags(flags);
+    }
+    return item;
+}
+
+QString GridText(const QTableWidget* grid, int col, int row)
+{
+    const QTableWidgetItem* item = grid->item(row, col);
+    return item ? item->text() : QString();
+}
+
+// Disables the wizard's buttons while the meters are written and restores
+// them however the write ends: a click meanwhile would start a second
+// exchange while the first waits for its reply.
+class ButtonsLocked {
+public:
+    explicit ButtonsLocked(std::initializer_list<QPushButton*> buttons)
+    {
+        for (QPushButton* b : buttons) {
+            m_saved.push_back({b, b->isEnabled()});
+            b->setEnabled(false);
+        }
+    }
+    ~ButtonsLocked()
+    {
+        for (const auto& [button, enabled] : m_saved)
+            button->setEnabled(enabled);
+    }
+    ButtonsLocked(const ButtonsLocked&) = delete;
+    ButtonsLocked& operator=(const ButtonsLocked&) = delete;
+
+private:
+    std::vector<std::pair<QPushButton*, bool>> m_saved;
+};
+
+} // namespace
+
+TForm3::TForm3(DeviceLink& link, QWidget* parent)
+    : QDialog(parent), m_link(link), m_run(CurrentRun())
 {
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("Калибровка"));
+    setModal(false);
+    BuildControls();
+}
+
+TForm3::~TForm3() = default;
+
+void TForm3::BuildControls()
+{
+    GroupBox2 = new QGroupBox(QStringLiteral("ЭТАЛОН"), this);
+    GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
+    Edit2 = MakeEdit(GroupBox2, "Edit2");
+    Edit3 = MakeEdit(GroupBox2, "Edit3");
+    auto* g2 = new QGridLayout(GroupBox2);
+    g2->addWidget(MakeLabel(GroupBox2, "Label1", "Вес имп. л/имп"), 0, 0);
+    g2->addWidget(Edit2, 1, 0);
+    g2->addWidget(MakeLabel(GroupBox2, "Label2", "Число имп."), 0, 1);
+    g2->addWidget(Edit3, 1, 1);
+
+    GroupBox6 = new QGroupBox(QStringLiteral("Таймер"), this);
+    GroupBox6->setObjectName(QStringLiteral("GroupBox6"));
+    Edit11 = MakeEdit(GroupBox6, "Edit11");
+    auto* g6 = new QGridLayout(GroupBox6);
+    g6->addWidget(MakeLabel(GroupBox6, "Label7", "Время, с"), 0, 0);
+    g6->addWidget(Edit11, 1, 0);
+
+    BitBtn4 = MakeButton(this, "BitBtn4", "Расчет коэффициентов", QStyle::SP_DialogApplyButton);
+    BitBtn4->setToolTip(QStringLiteral("Расчет калибровочных коэффициентов повведенным данным"));
+    BitBtn4->setEnabled(false);
+    BitBtn4->setMinimumHeight(48);
+
+    ParGrid = MakeGrid(this, "ParGrid", 90, 24);
+    ParGrid->setRowCount(kParGridRows);
+    SetParGridColumns(InstalledMeterList::kMaxMeters);  // six meters at design time
+
+    FLGRID = MakeGrid(this, "FLGRID", 100, 24);
+    FLGRID->setToolTip(QStringLiteral("Этапы калибровки, с указателем текущего этапа"));
+    FLGRID->setColumnCount(2);
+    FLGRID->setRowCount(m_run.StageCount);
+    FLGRID->setSelectionMode(QAbstractItemView::NoSelection);
+    FLGRID->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    FLGRID->setFixedWidth(2 * 100 + 2 * FLGRID->frameWidth() + 4);
+
+    Label5 = MakeLabel(this, "Label5", "Установите расход");
+    Label6 = MakeLabel(this, "Label6", "");
+    Label3 = MakeLabel(this, "Label3", "Этап");
+    Label4 = MakeLabel(this, "Label4", "");
+    QFont big = Label6->font();
+    big.setBold(true);
+    big.setPointSizeF(big.pointSizeF() * 1.2);
+    for (QLabel* l : {Label5, Label6, Label3, Label4})
+        l->setFont(big);
+    const QFontMetrics metrics(big);
+    Label6->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("0000,000 м3/ч")));
+    Label4->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("5 выполнено 5")));
+
+    BitBtn2 = MakeButton(this, "BitBtn2", "Шаг назад", QStyle::SP_ArrowLeft);
+    BitBtn2->setToolTip(QStringLiteral("Возвращение к предыдущему этапу. \n"
+                                       "Во время калибровки можно вернуться к любому этапу без потери данных"));
+    BitBtn2->setEnabled(false);
+    BitBtn3 = MakeButton(this, "BitBtn3", "Шаг вперед", QStyle::SP_ArrowRight);
+    BitBtn3->setToolTip(QStringLiteral("Переход к следующему этапу. \n"
+                                       "Во время калибровки можно вернуться к любому этапу без потери данных\n"));
+    BitBtn3->setEnabled(false);
+    BitBtn1 = MakeButton(this, "BitBtn1", "ДАЛЕЕ -->>", QStyle::SP_MediaPlay);
+    BitBtn1->setToolTip(QStringLiteral("Выполнение очередного этапа калибровки"));
+    BitBtn1->setMinimumHeight(40);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(GroupBox2, 2);
+    top->addWidget(GroupBox6, 1);
+    top->addWidget(BitBtn4, 1);
+
+    auto* middle = new QHBoxLayout;
+    middle->addWidget(ParGrid, 1);
+    middle->addWidget(FLGRID);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(Label5);
+    bottom->addWidget(Label6);
+    bottom->addStretch(1);
+    bottom->addWidget(Label3);
+    bottom->addWidget(Label4);
+    bottom->addStretch(1);
+    bottom->addWidget(BitBtn2);
+    bottom->addWidget(BitBtn3);
+    bottom->addWidget(BitBtn1);
+
+    auto* all = new QVBoxLayout(this);
+    all->addLayout(top);
+    all->addLayout(middle, 1);
+    all->addLayout(bottom);
+
+    resize(813, 659);
+
+    const std::pair<QPushButton*, void (TForm3::*)()> clicks[] = {
+        {BitBtn1, &TForm3::BitBtn1Click},
+        {BitBtn2, &TForm3::BitBtn2Click},
+        {BitBtn3, &TForm3::BitBtn3Click},
+        {BitBtn4, &TForm3::BitBtn4Click},
+    };
+    for (const auto& [button, handler] : clicks)
+        connect(button, &QPushButton::clicked, this,
+                [this, handler = handler] { RunHandler([this, handler] { (this->*handler)(); }); });
+}
+
+QString TForm3::SessionPath() const
+{
+    return AppPaths::file(m_run.SessionFileName);
+}
+
+bool TForm3::ParGridSelectCell(int /*col*/, int row) const
+{
+    return row < 2;
+}
+
+void TForm3::SetParGridColumns(int meters)
+{
+    ParGrid->setColumnCount(qBound(0, meters, InstalledMeterList::kMaxMeters) + 1);
+    for (int row = 0; row < kParGridRows; ++row)
+        for (int col = 0; col < ParGrid->columnCount(); ++col) {
+            const bool fixed = row == 0 || col == 0;
+            Qt::ItemFlags flags = Qt::ItemIsEnabled;
+            if (ParGridSelectCell(col, row))
+                flags |= Qt::ItemIsSelectable | Qt::ItemIsEditable;
+            GridCell(ParGrid, col, row, fixed, flags);
+        }
+}
+
+QString TForm3::ParCell(int col, int row) const
+{
+    return GridText(ParGrid, col, row);
+}
+
+void TForm3::SetParCell(int col, int row, const QString& text)
+{
+    if (col < ParGrid->columnCount() && row < ParGrid->rowCount())
+        ParGrid->item(row, col)->setText(text);
+}
+
+StageEntries TForm3::EntriesFromControls() const
+{
+    StageEntries e;
+    e.Timer = Edit11->text();
+    e.RefPulseWeight = Edit2->text();
+    e.RefPulses = Edit3->text();
+    for (int n = 1; n <= kSessionMeters; ++n) {
+        e.MeterPulses[std::size_t(n - 1)] = ParCell(n, 1);
+        e.Errors[std::size_t(n - 1)] = ParCell(n, 2);
+    }
+    return e;
+}
+
+void TForm3::EntriesToControls(const StageEntries& e)
+{
+    Edit11->setText(e.Timer);
+    Edit2->setText(e.RefPulseWeight);
+    Edit3->setText(e.RefPulses);
+    for (int n = 1; n < ParGrid->columnCount(); ++n) {
+        SetParCell(n, 1, e.MeterPulses[std::size_t(n - 1)]);
+        SetParCell(n, 2, e.Errors[std::size_t(n - 1)]);
+    }
+}
+
+void TForm3::ShowStageIndicator()
+{
+    Label4->setText(FormatText("%d выполнено %d", {(long long)m_run.CalStep, (long long)m_run.MaxCalStep}));
+    BitBtn2->setEnabled(m_run.CalStep > 0);
+    BitBtn3->setEnabled(m_run.CalStep < m_run.MaxCalStep);
+}
+
+void TForm3::StartMode(bool verification)
+{
+    const QString name = Text(verification ? kVerificationSessionFile : kCalibrationSessionFile);
+    m_run.SessionFileName = name;
+    const QString path = SessionPath();
+
+    if (!QFileInfo::exists(path)) {
+        Tag = 0;
+        m_run.CalStep = 0;
+        m_run.MaxCalStep = 0;
+        m_run.VerificationMode = verification;
+        if (ShowInstalledMeters)
+            ShowInstalledMeters();
+        return;
+    }
+
+    switch (ShowMessage(MsgKind::Warning, Text(verification ? kVerificationResume : kCalibrationResume),
+                        mbYes | mbNo | mbCancel)) {
+    case ModalResult::Yes: {
+        // A file a run cannot hold is refused here, before the wizard could
+        // save over it; it stays as it is and "No" still starts anew.
+        const QString problem = SessionFileProblem(path, StageCountFor(verification), m_run);
+        if (!problem.isEmpty()) {
+            ShowMessage(MsgKind::Error, problem);
+            return;
+        }
+        Tag = 1;
+        m_run.VerificationMode = verification;
+        ShowWizard();
+        break;
+    }
+    case ModalResult::No:
+        Tag = 0;
+        m_run.VerificationMode = verification;
+        if (!QFile::remove(path) && QFileInfo::exists(path))
+            throw AppError(QStringLiteral("Не удалось удалить файл %1").arg(path));
+        if (ShowInstalledMeters)
+            ShowInstalledMeters();
+        break;
+    default:
+        break;
+    }
+}
+
+void TForm3::ShowWizard()
+{
+    // Show() on an open window would not run FormShow: the grid would keep
+    // the previous run's columns while the mode and file changed under it.
+    if (isVisible())
+        hide();
+    show();
+    raise();
+    activateWindow();
+}
+
+void TForm3::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (event->spontaneous())
+        return;
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    RunHandler([this] { FormShow(); });
+}
+
+void TForm3::FormShow()
+{
+    if (m_run.VerificationMode) {
+        setWindowTitle(QStringLiteral("Поверка"));
+        m_run.StageCount = kVerificationStages;
+    } else {
+        setWindowTitle(QStringLiteral("Калибровка"));
+        m_run.StageCount = kCalibrationStages;
+    }
+    m_run.CalStep = 0;
+    m_run.MaxCalStep = 0;
+    Label4->setText(FormatText("%d из %d", {0LL, (long long)m_run.StageCount}));
+
+    ParGrid->clearContents();
+    SetParGridColumns(m_run.Meters.Count);
+    BitBtn1->setEnabled(true);
+    BitBtn2->setEnabled(false);
+    BitBtn3->setEnabled(false);
+    BitBtn4->setEnabled(false);
+    RefreshSessionGrids();
+
+    m_run.Restored = Tag != 0;
+    if (Tag != 0) {
+        Tag = 0;
+        try {
+            LoadSession(-1);
+        } catch (const SessionFileRefused& e) {
+            // Changed since the question was answered. Close rather than
+            // leave a wizard whose next save would overwrite the file.
+            ShowMessage(MsgKind::Error, e.text());
+            QTimer::singleShot(0, this, &QWidget::hide);
+        }
+    }
+}
+
+void TForm3::RefreshSessionGrids()
+{
+    const InstalledMeterList& meters = m_run.Meters;
+    const int columns = ParGrid->columnCount();
+    for (int n = 1; n < columns; ++n)
+        SetParCell(n, 0, QStringLiteral("№ ") + QString::number(meters.Serials[std::size_t(n - 1)]));
+    for (int row = 1; row < kParGridRows; ++row)
+        SetParCell(0, row, Text(kParGridLabels[row]));
+    for (int n = 1; n < columns; ++n) {
+        const ConfigTexts texts = FormatConfigTexts(meters.Configs[std::size_t(n - 1)]);
+        for (int v = 0; v < kConfigValueCount; ++v)
+            SetParCell(n, 3 + v, texts[std::size_t(v)]);
+    }
+
+    FLGRID->setColumnCount(2);
+    FLGRID->setRowCount(m_run.StageCount);
+    const bool diameterKnown = meters.DiameterIndex >= 0 && meters.DiameterIndex < kDiameterIndexCount;
+    for (int r = 0; r < m_run.StageCount; ++r) {
+        GridCell(FLGRID, 0, r, true, {})->setText(Text(StageName(m_run.VerificationMode, r + 1)));
+        const QString setPoint =
+            diameterKnown ? FormatFloat("%1.3f", StageSetPoint(m_run.VerificationMode, r + 1, meters.DiameterIndex))
+                          : QString();
+        GridCell(FLGRID, 1, r, false, Qt::ItemIsEnabled)->setText(setPoint);
+    }
+
+    if (m_run.CalStep > 0 && m_run.CalStep <= m_run.StageCount) {
+        QTableWidgetItem* name = FLGRID->item(m_run.CalStep - 1, 0);
+        name->setText(name->text() + Text(kStagePointer));
+        Label6->setText(GridText(FLGRID, 1, m_run.CalStep - 1) + QStringLiteral(" м3/ч"));
+    } else {
+        Label6->setText(QString());
+    }
+}
+
+void TForm3::SaveSession()
+{
+    SessionConfigTexts configs;
+    for (int n = 1; n <= kSessionMeters; ++n)
+        for (int v = 0; v < kConfigValueCount; ++v)
+            configs[std::size_t(n - 1)][std::size_t(v)] = ParCell(n, 3 + v);
+    SaveSessionFile(SessionPath(), m_run, EntriesFromControls(), configs);
+    ShowStageIndicator();
+}
+
+void TForm3::LoadSession(int stage)
+{
+    StageEntries entries = EntriesFromControls();
+    LoadSessionFile(SessionPath(), stage, m_run.StageCount, m_run, entries);
+    SetParGridColumns(m_run.Meters.Count);
+    EntriesToControls(entries);
+    RefreshSessionGrids();
+    ShowStageIndicator();
+}
+
+void TForm3::BitBtn1Click()
+{
+    SaveSession();
+    if (m_run.CalStep == m_run.StageCount) {
+        if (!m_run.VerificationMode) {
+            if (ShowMessage(MsgKind::Confirmation, QStringLiteral("Калибровка окончена. Записать полученные данные?"),
+                            mbOK | mbCancel) == ModalResult::Ok)
+                WriteConfigurations();
+        } else if (ShowMessage(MsgKind::Confirmation, QStringLiteral("Поверка окончена. Записать полученные данные?"),
+                               mbOK | mbCancel) == ModalResult::Ok) {
+            if (ShowProtocolFields && ShowProtocolFields() == ModalResult::Ok && WriteProtocol)
+                WriteProtocol();
+        }
+        return;
+    }
+
+    ++m_run.CalStep;
+    const double setPoint = StrToFloat(GridText(FLGRID, 1, m_run.CalStep - 1));
+    const ModalResult r = ShowFlowSetting ? ShowFlowSetting(FormatFloat("%1.3f м3/ч", setPoint)) : ModalResult::Cancel;
+    if (r == ModalResult::Ok)
+        BitBtn1->setEnabled(false);  // the stage now waits for its computation
+    else
+        --m_run.CalStep;
+
+    BitBtn4->setEnabled(m_run.CalStep > 0);
+    ShowStageIndicator();
+    RefreshSessionGrids();
+    SaveSession();
+}
+
+void TForm3::BitBtn4Click()
+{
+    SaveSession();  // the entries reach the disk even if the computation fails
+    ComputeStage();
+    RefreshSessionGrids();
+    if (m_run.CalStep > m_run.MaxCalStep)
+        m_run.MaxCalStep = m_run.CalStep;
+    BitBtn1->setEnabled(true);
+    BitBtn4->setEnabled(true);
+    SaveSession();
+}
+
+void TForm3::BitBtn2Click()
+{
+    if (m_run.CalStep <= 0)
+        return;
+    --m_run.CalStep;
+    ShowStageIndicator();
+    BitBtn4->setEnabled(m_run.CalStep > 0);
+    BitBtn1->setEnabled(true);
+    RefreshSessionGrids();
+    LoadSession(m_run.CalStep);
+}
+
+void TForm3::BitBtn3Click()
+{
+    ++m_run.CalStep;
+    if (m_run.CalStep > m_run.StageCount)
+        --m_run.CalStep;
+    BitBtn3->setEnabled(m_run.CalStep < m_run.MaxCalStep);
+    BitBtn4->setEnabled(m_run.CalStep > 0);
+    BitBtn1->setEnabled(true);
+    RefreshSessionGrids();
+    LoadSession(m_run.CalStep);
+}
+
+void TForm3::ComputeStage()
+{
+    ReferenceEntries ref;
+    ref.Pulses = StrToInt(Edit3->text());
+    ref.PulseWeight = StrToFloat(Edit2->text());
+    ref.Seconds = StrToFloat(Edit11->text());
+    InstalledMeterList& meters = m_run.Meters;
+    try {
+        const StageComputation stage(ref, meters.DiameterIndex, m_run.CalStep, m_run.VerificationMode);
+        const int count = qBound(0, meters.Count, InstalledMeterList::kMaxMeters);
+        for (int n = 1; n <= count; ++n) {
+            const int32_t g = StrToInt(ParCell(n, 1));
+            SetParCell(n, 2, FormatFloat("%1.2f", double(stage.ErrorPercent(g))));
+            stage.ApplyCoefficient(g, meters.Configs[std::size_t(n - 1)]);
+        }
+    } catch (const FloatZeroDivide&) {
+        throw EZeroDivide();
+    } catch (const FloatOverflow& e) {
+        throw AppError(QString::fromUtf8(e.what()));
+    } catch (const std::out_of_range&) {
+        throw AppError(QStringLiteral("Не выбран диаметр приборов: расчет невозможен"));
+    }
+}
+
+void TForm3::WriteConfigurations()
+{
+    const ButtonsLocked locked{BitBtn1, BitBtn2, BitBtn3, BitBtn4};
+    InstalledMeterList& meters = m_run.Meters;
+    QString text;
+    bool failure = false;
+    const int count = qBound(0, meters.Count, InstalledMeterList::kMaxMeters);
+    for (int i = 0; i < count; ++i) {
+        if (!text.isEmpty())
+            text += kLineBreak;
+        const SerialNumber serial = meters.Serials[std::size_t(i)];
+        DeviceConfig& config = meters.Configs[std::size_t(i)];
+        bool ok = true;
+        if (m_run.Restored) {
+            // The state file does not hold bytes 52-53; take them from the
+            // meter rather than send zeros in their place.
+            DeviceConfig stored;
+            ok = m_link.ReadDeviceConfig(serial, stored);
+            if (ok) {
+                config.Tail[0] = stored.Tail[0];
+                config.Tail[1] = stored.Tail[1];
+            }
+        }
+        if (ok)
+            ok = m_link.WriteDeviceConfig(serial, serial, config);
+        text += QStringLiteral("Запись коеффициентов SN ") + QString::number(serial) + QLatin1Char('\t');
+        if (ok) {
+            text += QStringLiteral(" OK");
+        } else {
+            failure = true;
+            text += QStringLiteral(" Нет связи");
+        }
+    }
+    if (failure) {
+        text += kLineBreak + QStringLiteral("Ошибка записи! Проверте состояние линии связи подключенных приборов, "
+                                            "затем повторите попытку");
+        ShowMessage(MsgKind::Error, text, mbOK);
+    } else {
+        ShowMessage(MsgKind::Information, text, mbOK);
+    }
 }

@@ -1,10 +1,102 @@
 #pragma once
+// TForm3, the calibration and verification wizard: the bench's reference
+// entries and each meter's pulse count stage by stage, the errors and new
+// coefficients, the run's state file after every step, and at the end the
+// write into the meters (calibration) or the protocol (verification).
+// Modeless, beside the main window.
+
+#include "messages.h"
+#include "run_state.h"
+#include "session_file.h"
 
 #include <QDialog>
+
+#include <functional>
+
+class DeviceLink;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableWidget;
 
 class TForm3 : public QDialog {
     Q_OBJECT
 
 public:
-    explicit TForm3(QWidget* parent = nullptr);
+    explicit TForm3(DeviceLink& link, QWidget* parent = nullptr);
+    ~TForm3() override;
+
+    // Resume flag: set by StartMode when the user continues a stored run;
+    // the next FormShow loads the run from its file and clears it.
+    int Tag = 0;
+
+    // Windows in other folders, wired by the application.
+    // Sets the flow-setting dialog's label to volLabel and shows it modally;
+    // Ok means the bench runs at the set-point and the stage begins.
+    std::function<ModalResult(const QString& volLabel)> ShowFlowSetting;
+    // The installed-meter dialog, modally, for a new run.
+    std::function<void()> ShowInstalledMeters;
+    // The protocol fields dialog at the end of a verification; Ok lets the
+    // protocol be written.
+    std::function<ModalResult()> ShowProtocolFields;
+    // Writes the verification protocol workbook from the run's file.
+    std::function<void()> WriteProtocol;
+
+    // The main window's "КАЛИБРОВКА" (false) and "ПОВЕРКА" (true): continue
+    // the stored run of that mode or start a new one.
+    void StartMode(bool verification);
+    // Shows the wizard for the run in CurrentRun(). A wizard already open
+    // is shown afresh, so it never keeps a previous run's grid or mode.
+    void ShowWizard();
+
+    void SaveSession();
+    // stage: the stage to load, or -1 for the one stored in the file.
+    void LoadSession(int stage);
+    void RefreshSessionGrids();
+
+    RunState& Run() { return m_run; }
+
+public slots:
+    void FormShow();
+    void BitBtn1Click();  // "ДАЛЕЕ -->>"
+    void BitBtn2Click();  // "Шаг назад"
+    void BitBtn3Click();  // "Шаг вперед"
+    void BitBtn4Click();  // "Расчет коэффициентов"
+    // Whether a cell of ParGrid may be selected: only the pulse-count row.
+    bool ParGridSelectCell(int col, int row) const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void BuildControls();
+    QString SessionPath() const;
+    void SetParGridColumns(int meters);
+    QString ParCell(int col, int row) const;
+    void SetParCell(int col, int row, const QString& text);
+    StageEntries EntriesFromControls() const;
+    void EntriesToControls(const StageEntries& entries);
+    void ShowStageIndicator();
+    void ComputeStage();
+    void WriteConfigurations();
+
+    DeviceLink& m_link;
+    RunState& m_run;
+
+    QGroupBox* GroupBox2 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QLineEdit* Edit3 = nullptr;
+    QGroupBox* GroupBox6 = nullptr;
+    QLineEdit* Edit11 = nullptr;
+    QPushButton* BitBtn4 = nullptr;
+    QTableWidget* ParGrid = nullptr;
+    QTableWidget* FLGRID = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QPushButton* BitBtn2 = nullptr;
+    QPushButton* BitBtn3 = nullptr;
+    QPushButton* BitBtn1 = nullptr;
 };

@@ -1,7 +1,224 @@
 #include "installed_meters_dialog.h"
 
-TForm4::TForm4(QWidget* parent) : QDialog(parent)
+#include "device_link.h"
+#include "diameter_defaults.h"
+#include "handler.h"
+#include "installed_meters.h"
+#include "messages.h"
+#include "number_text.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QSpinBox>
+#include <QStyle>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+// The spin edit stops at six: the installed-meter list, the state files and
+// the charts have room for six meters, so a larger count is never offered.
+constexpr int kMaxCount = InstalledMeterList::kMaxMeters;
+constexpr int kDefaultCount = 4;
+
+const QString kLineBreak = QStringLiteral("\n\r");
+
+QTableWidgetItem* Cell(QTableWidget* grid, int col, int row)
+{
+    QTableWidgetItem* item = grid->item(row, col);
+    if (!item) {
+        item = new QTableWidgetItem;
+        const bool fixed = row == 0 || col == 0;
+        if (fixed) {
+            item->setFlags(Qt::ItemIsEnabled);
+            item->setBackground(QApplication::palette().color(QPalette::Button));
+        } else {
+            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable);
+        }
+        grid->setItem(row, col, item);
+    }
+    return item;
+}
+
+} // namespace
+
+TForm4::TForm4(DeviceLink& link, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), m_link(link)
 {
     setObjectName(QStringLiteral("Form4"));
     setWindowTitle(QStringLiteral("Параметры установлденных приборов"));
+    setModal(true);
+    BuildControls();
+}
+
+void TForm4::BuildControls()
+{
+    Label1 = new QLabel(QStringLiteral("Диаметр, мм"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    ComboBox1 = new QComboBox(this);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->setEditable(false);
+    for (const char* name : DiameterNames)
+        ComboBox1->addItem(QString::fromUtf8(name));
+    ComboBox1->setCurrentIndex(-1);
+    Label1->setBuddy(ComboBox1);
+
+    Label2 = new QLabel(QStringLiteral("Количество"), this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    SpinEdit1 = new QSpinBox(this);
+    SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
+    SpinEdit1->setRange(1, kMaxCount);
+    SpinEdit1->setValue(kDefaultCount);
+    if (auto* typing = SpinEdit1->findChild<QLineEdit*>())
+        typing->setReadOnly(true);  // the arrows only
+    SpinEdit1->setToolTip(QStringLiteral("Не более %1 приборов").arg(kMaxCount));
+    Label2->setBuddy(SpinEdit1);
+
+    Label3 = new QLabel(QStringLiteral("Серийные номера приборов"), this);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    SNTable = new QTableWidget(this);
+    SNTable->setObjectName(QStringLiteral("SNTable"));
+    SNTable->horizontalHeader()->hide();
+    SNTable->verticalHeader()->hide();
+    SNTable->verticalHeader()->setDefaultSectionSize(24);
+    SNTable->setColumnCount(2);
+    SNTable->setColumnWidth(0, 64);
+    SNTable->horizontalHeader()->setStretchLastSection(true);
+    SNTable->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    SNTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    SNTable->setEditTriggers(QAbstractItemView::AllEditTriggers);
+    SNTable->setRowCount(kDefaultCount + 1);
+    SNTable->setFixedHeight(24 * 7 + 2 * SNTable->frameWidth());
+    Label3->setBuddy(SNTable);
+    NumberRows();
+
+    BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogYesButton), QStringLiteral("ПРИНЯТЬ"), this);
+    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
+    BitBtn1->setAutoDefault(false);
+    BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Отмена"), this);
+    BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
+    BitBtn2->setAutoDefault(false);
+
+    auto* fields = new QGridLayout;
+    fields->addWidget(Label1, 0, 0);
+    fields->addWidget(ComboBox1, 1, 0);
+    fields->addWidget(Label2, 0, 1);
+    fields->addWidget(SpinEdit1, 1, 1);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(BitBtn1);
+    buttons->addWidget(BitBtn2);
+
+    auto* all = new QVBoxLayout(this);
+    all->addLayout(fields);
+    all->addWidget(Label3);
+    all->addWidget(SNTable);
+    all->addLayout(buttons);
+    all->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(SpinEdit1, &QSpinBox::valueChanged, this, [this] { RunHandler([this] { SpinEdit1Change(); }); });
+    connect(BitBtn1, &QPushButton::clicked, this, [this] {
+        // Like a button whose modal result is All: the dialog ends after the
+        // handler whatever it did, unless it refused before storing anything.
+        m_stayOpen = false;
+        RunHandler([this] { BitBtn1Click(); });
+        if (!m_stayOpen)
+            done(int(ModalResult::All));
+    });
+    connect(BitBtn2, &QPushButton::clicked, this, [this] { RunHandler([this] { BitBtn2Click(); }); });
+}
+
+void TForm4::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (event->spontaneous())
+        return;
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    RunHandler([this] { FormShow(); });
+}
+
+void TForm4::reject()
+{
+    done(int(ModalResult::Cancel));
+}
+
+void TForm4::NumberRows()
+{
+    Cell(SNTable, 1, 0)->setText(QStringLiteral("Номер"));
+    Cell(SNTable, 0, 0);
+    for (int r = 1; r < SNTable->rowCount(); ++r) {
+        Cell(SNTable, 0, r)->setText(QStringLiteral("№ ") + QString::number(r));
+        Cell(SNTable, 1, r);
+    }
+}
+
+void TForm4::FormShow()
+{
+    NumberRows();
+}
+
+void TForm4::SpinEdit1Change()
+{
+    SNTable->setRowCount(SpinEdit1->value() + 1);
+    NumberRows();
+}
+
+void TForm4::BitBtn1Click()
+{
+    // The stage set-points, pulse weights and Qmax exist for the ten
+    // diameters only: refuse before the list or any meter is touched.
+    if (ComboBox1->currentIndex() < 0) {
+        m_stayOpen = true;
+        ShowMessage(MsgKind::Warning, QStringLiteral("Не выбран диаметр приборов. Выберите диаметр и повторите попытку"));
+        return;
+    }
+
+    InstalledMeterList& list = InstalledMeters();
+    list.Count = qBound(1, SpinEdit1->value(), kMaxCount);
+    for (int r = 1; r <= list.Count; ++r) {
+        const QTableWidgetItem* item = SNTable->item(r, 1);
+        list.Serials[std::size_t(r - 1)] = SerialNumber(StrToInt(item ? item->text() : QString()));
+    }
+    list.DiameterIndex = ComboBox1->currentIndex();
+
+    QString report;
+    bool failure = false;
+    for (int i = 0; i < list.Count; ++i) {
+        if (!report.isEmpty())
+            report += kLineBreak;
+        const SerialNumber serial = list.Serials[std::size_t(i)];
+        const bool ok = m_link.IdentifyDevice(serial) && m_link.ReadDeviceConfig(serial, list.Configs[std::size_t(i)]);
+        report += QStringLiteral("Тест SN ") + QString::number(serial) + QLatin1Char('\t');
+        if (ok) {
+            report += QStringLiteral(" OK");
+        } else {
+            failure = true;
+            report += QStringLiteral(" Нет связи");
+        }
+    }
+
+    if (failure) {
+        report += kLineBreak + QStringLiteral("Проверте правильность введенных серийных номеров и состояние "
+                                              "подключенных приборов, затем повторите попытку");
+        ShowMessage(MsgKind::Error, report, mbOK);
+        return;
+    }
+    ShowMessage(MsgKind::Information, report, mbOK);
+    if (ShowWizard)
+        ShowWizard();
+}
+
+void TForm4::BitBtn2Click()
+{
+    done(int(ModalResult::Cancel));
 }

@@ -1,0 +1,851 @@
+// TForm3, the calibration and verification wizard, through the real program
+// (offscreen) against the virtual meter bench over a real pseudo-terminal:
+// starting and resuming runs, the stages, the computation, the state file
+// and the final write into the meters.
+
+#include "diameter_defaults.h"
+#include "flow_setting_dialog.h"
+#include "installed_meters.h"
+#include "installed_meters_dialog.h"
+#include "main_window.h"
+#include "meter_bench.h"
+#include "number_text.h"
+#include "protocol_fields_dialog.h"
+#include "run_state.h"
+#include "scanner_app.h"
+#include "scripted_messages.h"
+#include "wizard_window.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <array>
+#include <cmath>
+#include <functional>
+#include <memory>
+
+using metersim::FaultSpec;
+using metersim::FlowProfile;
+using metersim::MeterBench;
+using metersim::MeterSpec;
+
+namespace {
+
+constexpr int kMeters = 6;
+constexpr int kDu50 = 4;
+const SerialNumber kSerials[kMeters] = {1201, 1202, 1203, 1204, 1205, 1206};
+// Each meter's systematic error at stage 1, percent; it drifts by 0.1 per
+// stage, up for odd meters and down for even ones.
+const double kBaseError[kMeters] = {0.8, -0.5, 0.3, -1.2, 2.0, 0.0};
+
+double MeterError(int meter, int stage)
+{
+    return kBaseError[meter] + 0.1 * (stage - 1) * (meter % 2 ? -1 : 1);
+}
+
+// The bench's entries of a stage: reference pulses of 0.1 l over a time
+// that gives a round count at the stage's set-point.
+struct Bench {
+    int n = 0;     // reference pulses
+    double v = 0.1;
+    double t = 0;  // seconds
+    double w = 0;  // the meters' pulse weight at this flow
+    std::array<int, kMeters> g{};
+};
+
+Bench StageBench(bool verification, int stage)
+{
+    // Ду 50 set-points, m3/h.
+    const double calibration[] = {35, 1.5, 0.7, 0.3, 0.15};
+    const double verificationPoints[] = {35, 0.7, 0.3};
+    const double seconds[] = {60, 300, 600, 600, 1200};
+    const double q = verification ? verificationPoints[stage - 1] : calibration[stage - 1];
+    Bench b;
+    b.t = seconds[stage - 1];
+    b.n = int(std::lround(q * 1000 * b.t / 3600 / b.v));
+    b.w = q < 7 ? 0.15 / 4 : 0.15;
+    for (int i = 0; i < kMeters; ++i)
+        b.g[std::size_t(i)] = int(std::lround(b.n * b.v * (1 + MeterError(i, stage) / 100) / b.w));
+    return b;
+}
+
+// What the meters should end up with, by the documented formula.
+struct Expected {
+    float k = 0;
+    float fl = 0;
+    double error = 0;
+};
+
+Expected ExpectedFor(const Bench& b, int meter)
+{
+    const long double nv = (long double)b.n * (long double)b.v;
+    const long double meterVolume = (long double)b.g[std::size_t(meter)] * (long double)b.w;
+    Expected e;
+    e.error = double((meterVolume - nv) / nv * 100);
+    e.k = float(nv / meterVolume);
+    e.fl = float((nv / 1000 / (long double)b.t * 3600) / (long double)e.k);
+    return e;
+}
+
+QString L(const char* text) { return QString::fromUtf8(text).replace(QLatin1Char('.'), DecimalSeparator()); }
+QString F(const char* format, double v) { return FormatFloat(format, v); }
+
+MeterSpec Meter(SerialNumber serial, int index)
+{
+    MeterSpec m;
+    m.serial = serial;
+    m.diameterIndex = kDu50;
+    m.flow = FlowProfile::Constant(35);
+    DeviceConfig c = DefaultConfigFor(kDu50);
+    c.MainCal = 1.0f + 0.01f * float(index);
+    c.Tail = {uint8_t(0xA0 + index), 0x3C, 0};  // bytes 52-53 the program must carry
+    m.config = c;
+    return m;
+}
+
+void ResetProcessState()
+{
+    InstalledMeters() = InstalledMeterList{};
+    RunState& run = CurrentRun();
+    run.SessionFileName.clear();
+    run.VerificationMode = false;
+    run.StageCount = 5;
+    run.CalStep = 0;
+    run.MaxCalStep = 0;
+    run.Restored = false;
+}
+
+// Acts on a dialog each time it runs modally (inside its exec()).
+class ModalAnswer {
+public:
+    ModalAnswer(QWidget* dialog, std::function<void(QWidget*)> act) : m_dialog(dialog), m_act(std::move(act))
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal != m_dialog) {
+                m_acted = false;
+                return;
+            }
+            if (m_acted)
+                return;
+            m_acted = true;
+            ++m_count;
+            m_act(m_dialog);
+        });
+        m_timer.start(5);
+    }
+    int count() const { return m_count; }
+
+private:
+    QWidget* m_dialog;
+    std::function<void(QWidget*)> m_act;
+    QTimer m_timer;
+    bool m_acted = false;
+    int m_count = 0;
+};
+
+void ClickChild(QWidget* parent, const char* name)
+{
+    auto* b = parent->findChild<QPushButton*>(QString::fromUtf8(name));
+    QVERIFY2(b, name);
+    QTest::mouseClick(b, Qt::LeftButton);
+}
+
+}  // namespace
+
+class WizardWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<ScopedScriptedMessages> boxes;
+    std::unique_ptr<MeterBench> bench;
+    std::unique_ptr<ScannerApplication> app;
+    QStringList volLabels;  // what the flow dialog was told to set
+
+    QString Path(const char* name) const { return dir->filePath(QString::fromUtf8(name)); }
+
+    void StartBench(std::initializer_list<int> silentMeters = {})
+    {
+        const QString link = Path("ttyBench");
+        bench = std::make_unique<MeterBench>(link.toStdString());
+        for (int i = 0; i < kMeters; ++i)
+            bench->AddMeter(Meter(kSerials[i], i));
+        for (int i : silentMeters) {
+            FaultSpec f;
+            f.silent = true;
+            bench->SetFault(kSerials[i], f);
+        }
+        bench->Start();
+        QFile ini(Path("Settings.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[CONFIG]\r\nCOM=" + link.toUtf8() + "\r\n");
+    }
+    // A program start over the test directory.
+    void StartProgram()
+    {
+        ResetProcessState();
+        app = std::make_unique<ScannerApplication>(dir->path(), false);
+        app->Show();
+        QVERIFY(QTest::qWaitForWindowExposed(&app->Form1()));
+        QVERIFY(app->Form1().ComPort1().Active());
+    }
+    void RestartProgram()
+    {
+        app.reset();
+        StartProgram();
+    }
+
+    TForm3& Wizard() { return app->Form3(); }
+    template <class T> T* W(const char* name) { return Wizard().findChild<T*>(QString::fromUtf8(name)); }
+    QPushButton* Button(const char* name) { return W<QPushButton>(name); }
+    QTableWidget* Grid() { return W<QTableWidget>("ParGrid"); }
+    QString Cell(int col, int row)
+    {
+        const QTableWidgetItem* item = Grid()->item(row, col);
+        return item ? item->text() : QStringLiteral("<no cell>");
+    }
+    QString FlCell(int col, int row)
+    {
+        const QTableWidgetItem* item = W<QTableWidget>("FLGRID")->item(row, col);
+        return item ? item->text() : QStringLiteral("<no cell>");
+    }
+    QString Indicator() { return W<QLabel>("Label4")->text(); }
+    QList<bool> Buttons()  // ДАЛЕЕ, назад, вперед, расчет
+    {
+        return {Button("BitBtn1")->isEnabled(), Button("BitBtn2")->isEnabled(), Button("BitBtn3")->isEnabled(),
+                Button("BitBtn4")->isEnabled()};
+    }
+    // Reference fields and rows 1 and 2, as one text per control.
+    QStringList Entries()
+    {
+        QStringList e{W<QLineEdit>("Edit11")->text(), W<QLineEdit>("Edit2")->text(), W<QLineEdit>("Edit3")->text()};
+        for (int n = 1; n < Grid()->columnCount(); ++n)
+            e << Cell(n, 1) << Cell(n, 2);
+        return e;
+    }
+    QStringList ConfigRows()
+    {
+        QStringList rows;
+        for (int n = 1; n < Grid()->columnCount(); ++n)
+            for (int r = 3; r <= 15; ++r)
+                rows << Cell(n, r);
+        return rows;
+    }
+
+    // "КАЛИБРОВКА" or "ПОВЕРКА" with no state file: the installed-meter
+    // dialog takes the six bench meters and opens the wizard.
+    void StartNewRun(bool verification)
+    {
+        ModalAnswer meters(&app->Form4(), [](QWidget* d) {
+            d->findChild<QComboBox*>(QStringLiteral("ComboBox1"))->setCurrentIndex(kDu50);
+            d->findChild<QSpinBox*>(QStringLiteral("SpinEdit1"))->setValue(kMeters);
+            auto* table = d->findChild<QTableWidget*>(QStringLiteral("SNTable"));
+            for (int i = 0; i < kMeters; ++i)
+                table->item(i + 1, 1)->setText(QString::number(kSerials[i]));
+            ClickChild(d, "BitBtn1");
+        });
+        ClickMain(verification ? "Button8" : "Button7");
+        QCOMPARE(meters.count(), 1);
+        QVERIFY(Wizard().isVisible());
+        boxes->clear();
+    }
+    void ClickMain(const char* name)
+    {
+        QTest::mouseClick(app->Form1().findChild<QPushButton*>(QString::fromUtf8(name)), Qt::LeftButton);
+    }
+    // "ДАЛЕЕ -->>", answering the flow-setting dialog with "Пуск" or "Отмена".
+    void Next(bool start = true)
+    {
+        ModalAnswer flow(&app->Form5(), [this, start](QWidget* d) {
+            volLabels << app->Form5().VolLabelText();
+            ClickChild(d, start ? "BitBtn1" : "BitBtn2");
+        });
+        QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
+    }
+    void Enter(const Bench& b)
+    {
+        W<QLineEdit>("Edit11")->setText(QString::number(b.t));
+        W<QLineEdit>("Edit2")->setText(L("0.1"));
+        W<QLineEdit>("Edit3")->setText(QString::number(b.n));
+        for (int i = 0; i < kMeters; ++i)
+            Grid()->item(1, i + 1)->setText(QString::number(b.g[std::size_t(i)]));
+    }
+    void Compute() { QTest::mouseClick(Button("BitBtn4"), Qt::LeftButton); }
+    void RunStage(bool verification, int stage)
+    {
+        Next();
+        Enter(StageBench(verification, stage));
+        Compute();
+        QCOMPARE(boxes->texts(), QStringList());
+        QCOMPARE(Indicator(), QStringLiteral("%1 выполнено %1").arg(stage));
+    }
+    void CheckStageResults(int stage)
+    {
+        const Bench b = StageBench(false, stage);
+        const int k = 5 - stage;  // K4 .. K0
+        for (int i = 0; i < kMeters; ++i) {
+            const Expected e = ExpectedFor(b, i);
+            QCOMPARE(Cell(i + 1, 2), F("%1.2f", e.error));
+            QCOMPARE(Cell(i + 1, 5 + k), F("%1.6f", double(e.k)));
+            QCOMPARE(Cell(i + 1, 10 + k), F("%1.6f", double(e.fl)));
+            // The coefficient undoes the meter's error.
+            QVERIFY2(std::fabs(double(e.k) * (1 + MeterError(i, stage) / 100) - 1) < 0.002,
+                     qPrintable(QStringLiteral("meter %1 stage %2").arg(i + 1).arg(stage)));
+        }
+    }
+    QByteArray ReadAll(const char* name)
+    {
+        QFile f(Path(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    void WriteFile(const char* name, QByteArray bytes)
+    {
+        if (DecimalSeparator() != QLatin1Char(','))
+            bytes.replace(',', '.');
+        QFile f(Path(name));
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+    // A stored calibration of two meters at stage 5, all computed.
+    void WriteFinishedTwoMeterRun()
+    {
+        QByteArray file = "[CALIBRCFG]\r\nCALSTEP=5\r\nMAXCALSTEP=5\r\nDYINDEX=4\r\nNP=2\r\n[SNDEVTAB]\r\n"
+                          "DEV1=1201\r\nDEV2=1202\r\n[STEP5]\r\nTIMER=1200\r\nVES_ETALON=0,1\r\nIMP_ETALON=500\r\n"
+                          "CALTAB1_IMP_DUZR=1330\r\nCALTAB1_VOL_ZRM=-0,25\r\nCALTAB2_IMP_DUZR=1340\r\n"
+                          "CALTAB2_VOL_ZRM=0,50\r\n";
+        for (int n = 1; n <= 2; ++n) {
+            file += "[DEV" + QByteArray::number(n) + "]\r\nCALTAB_DY=0,050000\r\nCALTAB_VES=100,000000\r\n";
+            for (int k = 0; k < 5; ++k)
+                file += "CALTAB_K" + QByteArray::number(k) + "=1,0" + QByteArray::number(n) + QByteArray::number(k) +
+                        "000\r\n";
+            for (int k = 0; k < 5; ++k)
+                file += "CALTAB_FL" + QByteArray::number(k) + "=" + QByteArray::number(k + 1) + ",250000\r\n";
+            file += "CALTAB_MAINCAL=1,000000\r\n";
+        }
+        WriteFile("Calibration.ini", file);
+    }
+    void Resume(const char* button)
+    {
+        boxes->answer(ModalResult::Yes);
+        ClickMain(button);
+        QVERIFY(Wizard().isVisible());
+    }
+
+private slots:
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        boxes = std::make_unique<ScopedScriptedMessages>();
+        volLabels.clear();
+    }
+    void cleanup()
+    {
+        app.reset();
+        bench.reset();
+        boxes.reset();
+        dir.reset();
+        ResetProcessState();
+    }
+
+    void aNewRunStartsEmptyAndWritesNothing()
+    {
+        StartBench();
+        StartProgram();
+        StartNewRun(false);
+        QCOMPARE(Wizard().windowTitle(), QStringLiteral("Калибровка"));
+        QCOMPARE(Indicator(), QStringLiteral("0 из 5"));
+        QCOMPARE(W<QLabel>("Label6")->text(), QString());
+        QCOMPARE(Buttons(), (QList<bool>{true, false, false, false}));
+        QVERIFY(!QFile::exists(Path("Calibration.ini")));
+
+        auto* fl = W<QTableWidget>("FLGRID");
+        QCOMPARE(fl->rowCount(), 5);
+        QCOMPARE(fl->columnCount(), 2);
+        const char* names[] = {"FL4", "FL3", "FL2", "FL1", "FL0"};
+        const char* points[] = {"35.000", "1.500", "0.700", "0.300", "0.150"};
+        for (int r = 0; r < 5; ++r) {
+            QCOMPARE(FlCell(0, r), QString::fromUtf8(names[r]));
+            QCOMPARE(FlCell(1, r), L(points[r]));
+        }
+
+        QCOMPARE(Grid()->columnCount(), kMeters + 1);
+        QCOMPARE(Grid()->rowCount(), 16);
+        const char* labels[] = {"",    "Имп. ДУЗР", "Погр.[%]", "Dy",  "Вес", "K0",  "K1",  "K2",
+                                "K3",  "K4",        "FL0",      "FL1", "FL2", "FL3", "FL4", "MainCal"};
+        for (int r = 0; r < 16; ++r)
+            QCOMPARE(Cell(0, r), QString::fromUtf8(labels[r]));
+        for (int i = 0; i < kMeters; ++i) {
+            QCOMPARE(Cell(i + 1, 0), QStringLiteral("№ %1").arg(kSerials[i]));
+            const DeviceConfig c = *Meter(kSerials[i], i).config;
+            for (int v = 0; v < kConfigValueCount; ++v)
+                QCOMPARE(Cell(i + 1, 3 + v), F("%1.6f", double(c.Value(v))));
+        }
+        // Typing only in the pulse-count row.
+        for (int r = 0; r < 16; ++r)
+            for (int c = 0; c <= kMeters; ++c) {
+                const bool typing = r == 1 && c >= 1;
+                QCOMPARE(bool(Grid()->item(r, c)->flags() & Qt::ItemIsEditable), typing);
+                QCOMPARE(bool(Grid()->item(r, c)->flags() & Qt::ItemIsSelectable), typing);
+                QCOMPARE(Wizard().ParGridSelectCell(c, r), r < 2);
+            }
+
+        QCOMPARE(Button("BitBtn4")->toolTip(), QStringLiteral("Расчет калибровочных коэффициентов повведенным данным"));
+        QCOMPARE(Button("BitBtn1")->text(), QStringLiteral("ДАЛЕЕ -->>"));
+        QCOMPARE(Button("BitBtn1")->toolTip(), QStringLiteral("Выполнение очередного этапа калибровки"));
+        QCOMPARE(fl->toolTip(), QStringLiteral("Этапы калибровки, с указателем текущего этапа"));
+        QVERIFY(Button("BitBtn2")->toolTip().startsWith(QStringLiteral("Возвращение к предыдущему этапу. \n")));
+        QVERIFY(Button("BitBtn3")->toolTip().endsWith(QStringLiteral("без потери данных\n")));
+    }
+
+    void theFirstStageCancelledThenBegunAndComputed()
+    {
+        StartBench();
+        StartProgram();
+        StartNewRun(false);
+
+        Next(false);
+        QCOMPARE(volLabels, QStringList{L("35.000 м3/ч")});
+        QCOMPARE(Indicator(), QStringLiteral("0 выполнено 0"));
+        QCOMPARE(Buttons(), (QList<bool>{true, false, false, false}));
+        QCOMPARE(FlCell(0, 0), QStringLiteral("FL4"));
+        QVERIFY(ReadAll("Calibration.ini").contains("[STEP0]\r\n"));
+
+        Next();
+        QCOMPARE(Indicator(), QStringLiteral("1 выполнено 0"));
+        QCOMPARE(FlCell(0, 0), QStringLiteral("FL4  ->>>"));
+        QCOMPARE(W<QLabel>("Label6")->text(), L("35.000 м3/ч"));
+        QCOMPARE(Buttons(), (QList<bool>{false, true, false, true}));
+        // The new stage holds the previous entries until they are typed over.
+        QVERIFY(ReadAll("Calibration.ini").contains("[STEP1]\r\nTIMER=\r\n"));
+
+        Enter(StageBench(false, 1));
+        Compute();
+        QCOMPARE(boxes->texts(), QStringList());
+        QCOMPARE(Indicator(), QStringLiteral("1 выполнено 1"));
+        QCOMPARE(Buttons(), (QList<bool>{true, true, false, true}));
+        CheckStageResults(1);
+        // Nothing but K4 and FL4 changed.
+        for (int i = 0; i < kMeters; ++i)
+            for (int r : {3, 4, 5, 6, 7, 8, 10, 11, 12, 13, 15})
+                QCOMPARE(Cell(i + 1, r), F("%1.6f", double(Meter(kSerials[i], i).config->Value(r - 3))));
+        // Computing again with the same entries changes nothing.
+        const QStringList rows = ConfigRows();
+        Compute();
+        QCOMPARE(ConfigRows(), rows);
+    }
+
+    void aWholeCalibrationWritesItsCoefficientsIntoTheMeters()
+    {
+        StartBench();
+        StartProgram();
+        StartNewRun(false);
+        QList<QStringList> entriesAt;
+        for (int s = 1; s <= 3; ++s) {
+            RunStage(false, s);
+            CheckStageResults(s);
+            entriesAt << Entries();
+        }
+
+        // 3 -> 2 -> 1 -> 2 -> 3: each stage's own entries come back.
+        const QStringList configs = ConfigRows();
+        QTest::mouseClick(Button("BitBtn2"), Qt::LeftButton);
+        QCOMPARE(Indicator(), QStringLiteral("2 выполнено 3"));
+        QCOMPARE(Entries(), entriesAt[1]);
+        QCOMPARE(Buttons(), (QList<bool>{true, true, true, true}));
+        QCOMPARE(FlCell(0, 1), QStringLiteral("FL3  ->>>"));
+        QTest::mouseClick(Button("BitBtn2"), Qt::LeftButton);
+        QCOMPARE(Entries(), entriesAt[0]);
+        QTest::mouseClick(Button("BitBtn3"), Qt::LeftButton);
+        QCOMPARE(Entries(), entriesAt[1]);
+        QTest::mouseClick(Button("BitBtn3"), Qt::LeftButton);
+        QCOMPARE(Indicator(), QStringLiteral("3 выполнено 3"));
+        QCOMPARE(Entries(), entriesAt[2]);
+        QCOMPARE(Buttons(), (QList<bool>{true, true, false, true}));  // never beyond the computed stages
+        QCOMPARE(ConfigRows(), configs);
+
+        for (int s = 4; s <= 5; ++s) {
+            RunStage(false, s);
+            CheckStageResults(s);
+        }
+        QCOMPARE(volLabels, (QStringList{L("35.000 м3/ч"), L("1.500 м3/ч"), L("0.700 м3/ч"), L("0.300 м3/ч"),
+                                         L("0.150 м3/ч")}));
+        QCOMPARE(Buttons(), (QList<bool>{true, true, false, true}));
+
+        // The end of the run: confirm, then every meter is written while the
+        // wizard's buttons are locked.
+        boxes->answer(ModalResult::Ok);
+        QList<QList<bool>> buttonsDuringWrite;
+        boxes->onShow([&](const ShownMessage& m) {
+            if (m.text == QStringLiteral("Параметры изменены"))
+                buttonsDuringWrite << Buttons();
+        });
+        bench->ClearReceived();
+        QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
+        boxes->onShow(nullptr);
+
+        QStringList expected{QStringLiteral("Калибровка окончена. Записать полученные данные?")};
+        QStringList report;
+        for (int i = 0; i < kMeters; ++i) {
+            expected << QStringLiteral("Параметры изменены");
+            report << QStringLiteral("Запись коеффициентов SN %1\t OK").arg(kSerials[i]);
+        }
+        expected << report.join(QStringLiteral("\n\r"));
+        QCOMPARE(boxes->texts(), expected);
+        QCOMPARE(boxes->shown().front().kind, MsgKind::Confirmation);
+        QCOMPARE(boxes->shown().front().buttons, int(mbOK | mbCancel));
+        QCOMPARE(boxes->shown().back().kind, MsgKind::Information);
+        QCOMPARE(buttonsDuringWrite, QList<QList<bool>>(kMeters, QList<bool>{false, false, false, false}));
+        QCOMPARE(Buttons(), (QList<bool>{true, true, false, true}));
+
+        // A new run: no configuration read before the writes.
+        for (const auto& frame : bench->Received())
+            QCOMPARE(int(frame.bytes[4]), int(kCmdWriteConfig));
+
+        // The bench's stored configurations, value by value.
+        for (int i = 0; i < kMeters; ++i) {
+            const DeviceConfig original = *Meter(kSerials[i], i).config;
+            const DeviceConfig stored = bench->Meter(kSerials[i]).config;
+            QCOMPARE(bench->Meter(kSerials[i]).writes, 1);
+            QCOMPARE(stored.Dy, original.Dy);
+            QCOMPARE(stored.Ves, original.Ves);
+            QCOMPARE(stored.MainCal, original.MainCal);
+            QCOMPARE(stored.Tail[0], original.Tail[0]);
+            QCOMPARE(stored.Tail[1], original.Tail[1]);
+            for (int s = 1; s <= 5; ++s) {
+                const Expected e = ExpectedFor(StageBench(false, s), i);
+                QCOMPARE(stored.Value(2 + 5 - s), e.k);
+                QCOMPARE(stored.Value(7 + 5 - s), e.fl);
+            }
+        }
+        QVERIFY(QFile::exists(Path("Calibration.ini")));  // kept: the next start offers to continue
+        QCOMPARE(Indicator(), QStringLiteral("5 выполнено 5"));
+    }
+
+    void aResumedRunComesBackWithoutContactingAMeter()
+    {
+        StartBench();
+        StartProgram();
+        StartNewRun(false);
+        for (int s = 1; s <= 3; ++s)
+            RunStage(false, s);
+        const QStringList entries = Entries();
+        const QStringList configs = ConfigRows();
+
+        RestartProgram();
+        bench->ClearReceived();
+        Resume("Button7");
+        QCOMPARE(boxes->shown(),
+                 (std::vector<ShownMessage>{
+                     {MsgKind::Warning,
+                      "Предыдущий сеанс калибровки не был завершен. Для продолжения сеанса нажмите \"Yes\". Или "
+                      "\"NO\" для запуска калибровки заново, при этом данные предыдущей калибровки будут уничтожены",
+                      mbYes | mbNo | mbCancel}}));
+        boxes->clear();
+        QVERIFY(!app->Form4().isVisible());
+        QCOMPARE(Indicator(), QStringLiteral("3 выполнено 3"));
+        QCOMPARE(Entries(), entries);
+        QCOMPARE(ConfigRows(), configs);
+        QCOMPARE(Cell(2, 0), QStringLiteral("№ 1202"));
+        QCOMPARE(FlCell(0, 2), QStringLiteral("FL2  ->>>"));
+        QCOMPARE(W<QLabel>("Label6")->text(), L("0.700 м3/ч"));
+        QCOMPARE(Buttons(), (QList<bool>{true, true, false, false}));  // computing waits for a step
+        QVERIFY(bench->Received().empty());
+        QCOMPARE(InstalledMeters().Count, kMeters);
+        QCOMPARE(InstalledMeters().DiameterIndex, kDu50);
+
+        // On to the end; the write reads each meter first so bytes 52-53,
+        // which the file does not hold, are carried rather than zeroed.
+        for (int s = 4; s <= 5; ++s)
+            RunStage(false, s);
+        boxes->answer(ModalResult::Ok);
+        QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
+        QVERIFY(boxes->shown().back().text.endsWith(QStringLiteral("SN 1206\t OK")));
+        const auto frames = bench->Received();
+        QCOMPARE(frames.size(), size_t(2 * kMeters));
+        for (int i = 0; i < kMeters; ++i) {
+            QCOMPARE(int(frames[size_t(2 * i)].bytes[4]), int(kCmdReadConfig));
+            QCOMPARE(int(frames[size_t(2 * i + 1)].bytes[4]), int(kCmdWriteConfig));
+            const DeviceConfig stored = bench->Meter(kSerials[i]).config;
+            QCOMPARE(stored.Tail[0], uint8_t(0xA0 + i));
+            QCOMPARE(stored.Tail[1], uint8_t(0x3C));
+            for (int s = 1; s <= 5; ++s)
+                QCOMPARE(stored.Value(2 + 5 - s), ExpectedFor(StageBench(false, s), i).k);
+        }
+    }
+
+    void aMeterSilentAtTheRereadIsNotWritten()
+    {
+        StartBench({1});
+        WriteFinishedTwoMeterRun();
+        StartProgram();
+        Resume("Button7");
+        QCOMPARE(Indicator(), QStringLiteral("5 выполнено 5"));
+        QCOMPARE(Cell(2, 7), L("1.022000"));  // K2 of meter 2 from the file
+        boxes->clear();
+        boxes->answer(ModalResult::Ok);
+        QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
+        const ShownMessage report = boxes->shown().back();
+        QCOMPARE(report.kind, MsgKind::Error);
+        QCOMPARE(report.text, QStringLiteral("Запись коеффициентов SN 1201\t OK\n\rЗапись коеффициентов SN 1202\t Нет связи"
+                                             "\n\rОшибка записи! Проверте состояние линии связи подключенных "
+                                             "приборов, затем повторите попытку"));
+        QCOMPARE(bench->Meter(1202).writes, 0);
+        const DeviceConfig stored = bench->Meter(1201).config;
+        QCOMPARE(stored.K2, float(1.012));
+        QCOMPARE(stored.FL4, float(5.25));
+        QCOMPARE(stored.Tail[0], uint8_t(0xA0));
+        QCOMPARE(stored.Tail[1], uint8_t(0x3C));
+    }
+
+    void oneMeterFailingTheFinalWriteIsReportedAndCanBeRetried()
+    {
+        StartBench();
+        StartProgram();
+        StartNewRun(false);
+        for (int s = 1; s <= 5; ++s)
+            RunStage(false, s);
+        bench->SetBlocked(kSerials[2], true);
+        boxes->answer(ModalResult::Ok);
+        QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
+        QStringList lines;
+        for (int i = 0; i < kMeters; ++i)
+            lines << QStringLiteral("Запись коеффициентов SN %1\t%2").arg(kSerials[i]).arg(i == 2 ? " Нет связи" : " OK");
+        const ShownMessage report = boxes->shown().back();
+        QCOMPARE(report.kind, MsgKind::Error);
+        QCOMPARE(report.buttons, int(mbOK));
+        QCOMPARE(report.text, lines.join(QStringLiteral("\n\r")) +
+                                  QStringLiteral("\n\rОшибка записи! Проверте состояние линии связи подключенных "
+                                                 "приборов, затем повторите попытку"));
+        QVERIFY(boxes->texts().contains(QStringLiteral("Изменение параметров блокировано")));
+        QCOMPARE(bench->Meter(kSerials[2]).writes, 0);
+        QCOMPARE(Indicator(), QStringLiteral("5 выполнено 5"));  // the run stays at its end
+
+        // Once the meter accepts changes, "ДАЛЕЕ -->>" writes again.
+        bench->SetBlocked(kSerials[2], false);
+        boxes->clear();
+        boxes->answer(ModalResult::Ok);
+        QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
+        QCOMPARE(boxes->shown().back().kind, MsgKind::Information);
+        QCOMPARE(bench->Meter(kSerials[2]).writes, 1);
+        QCOMPARE(bench->Meter(kSerials[2]).config.K4, ExpectedFor(StageBench(false, 1), 2).k);
+
+        // Cancelling the confirmation writes nothing.
+        boxes->clear();
+        boxes->answer(ModalResult::Cancel);
+        QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
+        QCOMPARE(boxes->count(), size_t(1));
+        QCOMPARE(bench->Meter(kSerials[2]).writes, 1);
+    }
+
+    void computationFailuresStopTheHandler()
+    {
+        StartBench();
+        StartProgram();
+        StartNewRun(false);
+        Next();
+        const Bench b = StageBench(false, 1);
+        Enter(b);
+        const QStringList configs = ConfigRows();
+
+        // A measuring time of zero.
+        W<QLineEdit>("Edit11")->setText(QStringLiteral("0"));
+        Compute();
+        QCOMPARE(boxes->shown(), (std::vector<ShownMessage>{{MsgKind::Error, "Floating point division by zero.", mbOK}}));
+        QCOMPARE(Indicator(), QStringLiteral("1 выполнено 0"));
+        QCOMPARE(Cell(1, 2), QString());
+        QCOMPARE(ConfigRows(), configs);
+        QVERIFY(ReadAll("Calibration.ini").contains("[STEP1]\r\nTIMER=0\r\n"));  // saved before computing
+        QCOMPARE(InstalledMeters().Configs[0].K4, 1.0f);
+
+        // A pulse count that is no number in column 4: columns 1-3 are done.
+        boxes->clear();
+        W<QLineEdit>("Edit11")->setText(QString::number(b.t));
+        Grid()->item(1, 4)->setText(QStringLiteral("12x"));
+        Compute();
+        QCOMPARE(boxes->shown(), (std::vector<ShownMessage>{{MsgKind::Error, "'12x' is not a valid integer value.", mbOK}}));
+        for (int i = 0; i < 3; ++i) {
+            const Expected e = ExpectedFor(b, i);
+            QCOMPARE(Cell(i + 1, 2), F("%1.2f", e.error));
+            QCOMPARE(InstalledMeters().Configs[std::size_t(i)].K4, e.k);  // in memory ...
+        }
+        for (int i = 3; i < kMeters; ++i) {
+            QCOMPARE(Cell(i + 1, 2), QString());
+            QCOMPARE(InstalledMeters().Configs[std::size_t(i)].K4, 1.0f);
+        }
+        QCOMPARE(ConfigRows(), configs);  // ... but the grid is not refreshed
+        QCOMPARE(Indicator(), QStringLiteral("1 выполнено 0"));
+
+        // A bad reference entry names its own text.
+        boxes->clear();
+        W<QLineEdit>("Edit2")->setText(QStringLiteral("0;1"));
+        Compute();
+        QCOMPARE(boxes->texts(), QStringList{QStringLiteral("'0;1' is not a valid floating point value.")});
+    }
+
+    void aWholeVerificationReachesTheProtocolFields()
+    {
+        StartBench();
+        QVERIFY(QFile(Path("Calibration.ini")).open(QIODevice::WriteOnly));  // an unrelated unfinished calibration
+        StartProgram();
+        StartNewRun(true);  // no question: verification has its own file
+        QCOMPARE(Wizard().windowTitle(), QStringLiteral("Поверка"));
+        QCOMPARE(Indicator(), QStringLiteral("0 из 3"));
+        QCOMPARE(W<QTableWidget>("FLGRID")->rowCount(), 3);
+        QCOMPARE(FlCell(0, 0), QStringLiteral("Qmax/2"));
+        QCOMPARE(FlCell(0, 1), QStringLiteral("Qt2"));
+        QCOMPARE(FlCell(0, 2), QStringLiteral("Qt1"));
+        const QStringList configs = ConfigRows();
+
+        for (int s = 1; s <= 3; ++s) {
+            Next();
+            Bench b = StageBench(true, s);
+            if (s == 2)
+                b.g[5] = 0;  // a meter that gave no pulse
+            Enter(b);
+            Compute();
+            QCOMPARE(boxes->texts(), QStringList());
+            for (int i = 0; i < kMeters; ++i)
+                QCOMPARE(Cell(i + 1, 2), F("%1.2f", ExpectedFor(b, i).error));
+            if (s == 2)
+                QCOMPARE(Cell(6, 2), L("-100.00"));
+            QCOMPARE(ConfigRows(), configs);
+        }
+        QCOMPARE(volLabels, (QStringList{L("35.000 м3/ч"), L("0.700 м3/ч"), L("0.300 м3/ч")}));
+        for (int i = 0; i < kMeters; ++i)
+            QVERIFY(InstalledMeters().Configs[std::size_t(i)].K4 == 1.0f && InstalledMeters().Configs[std::size_t(i)].FL0 == 0.15f);
+        QVERIFY(QFile::exists(Path("Poverka.ini")));
+        QCOMPARE(ReadAll("Calibration.ini"), QByteArray());
+
+        int protocols = 0;
+        Wizard().WriteProtocol = [&] { ++protocols; };
+        {
+            // The protocol fields dialog closed without OK: no protocol.
+            ModalAnswer fields(&app->Form6(), [](QWidget* d) { static_cast<QDialog*>(d)->reject(); });
+            boxes->answer(ModalResult::Ok);
+            QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
+            QCOMPARE(fields.count(), 1);
+            QCOMPARE(boxes->shown().back(),
+                     (ShownMessage{MsgKind::Confirmation, "Поверка окончена. Записать полученные данные?", mbOK | mbCancel}));
+            QCOMPARE(protocols, 0);
+        }
+        {
+            ModalAnswer fields(&app->Form6(), [](QWidget* d) { static_cast<QDialog*>(d)->accept(); });
+            boxes->answer(ModalResult::Ok);
+            QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
+            QCOMPARE(fields.count(), 1);
+            QCOMPARE(protocols, 1);
+        }
+        bench->ClearReceived();
+        QVERIFY(bench->Received().empty());
+    }
+
+    void theResumeQuestionsAnswers()
+    {
+        StartBench();
+        WriteFinishedTwoMeterRun();
+        const QByteArray stored = ReadAll("Calibration.ini");
+        StartProgram();
+
+        // Cancel: nothing at all.
+        boxes->answer(ModalResult::Cancel);
+        ClickMain("Button7");
+        QCOMPARE(boxes->count(), size_t(1));
+        QVERIFY(!Wizard().isVisible());
+        QCOMPARE(ReadAll("Calibration.ini"), stored);
+
+        // No: the old run is gone and a new one is entered.
+        boxes->clear();
+        boxes->answer(ModalResult::No);
+        ModalAnswer meters(&app->Form4(), [](QWidget* d) { ClickChild(d, "BitBtn2"); });
+        ClickMain("Button7");
+        QCOMPARE(meters.count(), 1);
+        QVERIFY(!QFile::exists(Path("Calibration.ini")));
+        QVERIFY(!Wizard().isVisible());
+
+        // The verification question has its own text.
+        WriteFile("Poverka.ini", "[CALIBRCFG]\r\nCALSTEP=0\r\nNP=1\r\nDYINDEX=4\r\n");
+        boxes->clear();
+        boxes->answer(ModalResult::Cancel);
+        ClickMain("Button8");
+        QCOMPARE(boxes->texts(),
+                 QStringList{QStringLiteral("Предыдущий сеанс поверки не был завершен. Для продолжения сеанса нажмите "
+                                            "\"Yes\". Или \"NO\" для запуска калибровки заново, при этом данные "
+                                            "предыдущей калибровки будут уничтожены")});
+    }
+
+    void aFileARunCannotHoldIsRefusedAndKept()
+    {
+        StartBench();
+        WriteFinishedTwoMeterRun();
+        QByteArray file = ReadAll("Calibration.ini");
+        file.replace("NP=2", "NP=9");
+        WriteFile("Calibration.ini", file);
+        file = ReadAll("Calibration.ini");
+        StartProgram();
+        boxes->answer(ModalResult::Yes);
+        ClickMain("Button7");
+        QCOMPARE(boxes->count(), size_t(2));
+        const ShownMessage refusal = boxes->shown()[1];
+        QCOMPARE(refusal.kind, MsgKind::Error);
+        QVERIFY2(refusal.text.contains(Path("Calibration.ini")) && refusal.text.contains(QStringLiteral("NP = 9")),
+                 qPrintable(refusal.text));
+        QVERIFY(!Wizard().isVisible());
+        QCOMPARE(ReadAll("Calibration.ini"), file);
+    }
+
+    void steppingBackRestoresAnEmptyErrorCell()
+    {
+        StartBench();
+        WriteFile("Calibration.ini",
+                  "[CALIBRCFG]\r\nCALSTEP=3\r\nMAXCALSTEP=3\r\nDYINDEX=4\r\nNP=2\r\n[SNDEVTAB]\r\nDEV1=1201\r\n"
+                  "DEV2=1202\r\n[STEP2]\r\nTIMER=300\r\nVES_ETALON=0,1\r\nIMP_ETALON=1250\r\nCALTAB1_IMP_DUZR=3330\r\n"
+                  "CALTAB1_VOL_ZRM=-0,10\r\nCALTAB2_IMP_DUZR=\r\nCALTAB2_VOL_ZRM=\r\n[STEP3]\r\nTIMER=600\r\n"
+                  "VES_ETALON=0,1\r\nIMP_ETALON=1167\r\nCALTAB1_IMP_DUZR=3120\r\nCALTAB1_VOL_ZRM=0,25\r\n"
+                  "CALTAB2_IMP_DUZR=3100\r\nCALTAB2_VOL_ZRM=-0,40\r\n");
+        StartProgram();
+        Resume("Button7");
+        const QStringList stage3{"600", L("0.1"), "1167", "3120", L("0.25"), "3100", L("-0.40")};
+        const QStringList stage2{"300", L("0.1"), "1250", "3330", L("-0.10"), "", ""};
+        QCOMPARE(Entries(), stage3);
+        QTest::mouseClick(Button("BitBtn2"), Qt::LeftButton);
+        QCOMPARE(Entries(), stage2);
+        QTest::mouseClick(Button("BitBtn3"), Qt::LeftButton);
+        QCOMPARE(Entries(), stage3);
+        // A stage never saved keeps what the screen shows.
+        QTest::mouseClick(Button("BitBtn2"), Qt::LeftButton);
+        QTest::mouseClick(Button("BitBtn2"), Qt::LeftButton);
+        QCOMPARE(Indicator(), QStringLiteral("1 выполнено 3"));
+        QCOMPARE(Entries(), stage2);
+        QTest::mouseClick(Button("BitBtn2"), Qt::LeftButton);
+        QCOMPARE(Indicator(), QStringLiteral("0 выполнено 3"));
+        QCOMPARE(Buttons(), (QList<bool>{true, false, true, false}));
+        QCOMPARE(W<QLabel>("Label6")->text(), QString());
+    }
+
+    void anOpenWizardIsShownAfreshForAnotherRun()
+    {
+        StartBench();
+        StartProgram();
+        StartNewRun(false);
+        RunStage(false, 1);
+        StartNewRun(true);
+        QCOMPARE(Wizard().windowTitle(), QStringLiteral("Поверка"));
+        QCOMPARE(Indicator(), QStringLiteral("0 из 3"));
+        QCOMPARE(CurrentRun().SessionFileName, QStringLiteral("Poverka.ini"));
+        QCOMPARE(Cell(1, 2), QString());
+        QCOMPARE(W<QTableWidget>("FLGRID")->rowCount(), 3);
+    }
+};
+
+QTEST_MAIN(WizardWindowTest)
+#include "wizard_window_test.moc"
