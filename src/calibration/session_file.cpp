@@ -216,7 +216,13 @@ void SaveSessionFile(const QString& path, const RunState& run, const StageEntrie
     // keeps an existing file's permissions.
     QSaveFile out(target.filePath());
     out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+    // QSaveFile buffers: a full disk shows only in flush(), and commit()
+    // would still rename the empty temporary file over the old one.
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.flush()) {
+        out.cancelWriting();
+        throw EIniFileException::unableToWrite(path);
+    }
+    if (!out.commit())
         throw EIniFileException::unableToWrite(path);
 }
 

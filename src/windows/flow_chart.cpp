@@ -238,7 +238,10 @@ FlowChart::FlowChart(QWidget* parent) : QChartView(parent)
     // Fixed-width digits keep the titles' columns under one another.
     legend->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 
+    // setChart releases the view's own default chart without deleting it.
+    QChart* defaultChart = this->chart();
     setChart(chart);
+    delete defaultChart;
     setRenderHint(QPainter::Antialiasing, true);
     m_depth = new FlowChartDepthItem(chart, m_points, SeriesColours());
     connect(chart, &QChart::plotAreaChanged, this, [this] { m_depth->Relayout(); });

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# CI stage: builds the libFuzzer targets under fuzz/ with clang (ASan + UBSan
+# + coverage), runs each for a bounded time from its committed seed corpus,
+# and prints executions and executions per second. Any crash, sanitizer
+# report or broken invariant fails the stage; the input is kept under
+# build-fuzz/artifacts/. Self-contained: installs what it needs (once).
+#
+#   bash scripts/ci-fuzz.sh [seconds-per-target]     # default 60; build dir: build-fuzz/
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
+seconds=${1:-${ZRM_FUZZ_SECONDS:-60}}
+targets=(fuzz_reply fuzz_ini fuzz_coef fuzz_session fuzz_number)
+stage_start=$(date +%s)
+say() { echo "ci-fuzz: $*"; }
+
+bash "$root/scripts/setup.sh"
+packages=(clang libclang-rt-14-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  say "installing ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The libraries under test are instrumented as well as the targets.
+flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZRM_FUZZ=ON -DCMAKE_CXX_FLAGS="$flags" \
+  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
+cmake --build "$build" --target fuzzers -j"$(nproc)"
+say "built after $(( $(date +%s) - stage_start )) s"
+
+export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export LSAN_OPTIONS="suppressions=$root/tests/robustness/lsan.supp:print_suppressions=0"
+export QT_QPA_PLATFORM=offscreen
+export LC_ALL=C.UTF-8
+# The targets save files (fsync each key): on tmpfs that costs no disk flush.
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
+
+status=0
+summary=()
+for t in "${targets[@]}"; do
+  work=$build/corpus/$t
+  artifacts=$build/artifacts/$t
+  mkdir -p "$work" "$artifacts"
+  log=$build/$t.log
+  # The committed seeds stay as they are; what the run finds goes to $work.
+  if "$build/bin/$t" "$work" "$root/fuzz/corpus/${t#fuzz_}" -max_total_time="$seconds" -print_final_stats=1 \
+       -artifact_prefix="$artifacts/" -max_len=4096 -timeout=20 >"$log" 2>&1; then
+    result=ok
+  else
+    result=FAILED
+    status=1
+    tail -60 "$log"
+  fi
+  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
+  line=$(printf '%-13s %-6s %10s execs %7s exec/s  cov %s  corpus %s' "$t" "$result" "${execs:-?}" "${rate:-?}" "${cov:-?}" "$(ls "$work" | wc -l)")
+  summary+=("$line")
+  say "$line"
+done
+
+echo
+say "summary (${seconds} s per target):"
+printf '  %s\n' "${summary[@]}"
+say "stage took $(( $(date +%s) - stage_start )) s, exit $status"
+exit "$status"
