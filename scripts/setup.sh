@@ -8,6 +8,7 @@ packages=(
   libgtest-dev
   fonts-dejavu-core locales qt6-translations-l10n
   xvfb xauth imagemagick x11-apps
+  libreoffice-calc-nogui libreoffice-dev
 )
 
 SUDO=""

@@ -8,6 +8,7 @@
 #include "main_window.h"
 #include "messages.h"
 #include "protocol_fields_dialog.h"
+#include "protocol_workbook.h"
 #include "qt_serial_events.h"
 #include "scan_window.h"
 #include "wizard_window.h"
@@ -27,7 +28,7 @@ ScannerApplication::ScannerApplication(const QString& directory, bool userMode)
     m_form3 = std::make_unique<TForm3>(m_form1->Link(), m_form1.get());
     m_form4 = std::make_unique<TForm4>(m_form1->Link(), m_form1.get());
     m_form5 = std::make_unique<TForm5>(m_form1->Link(), m_form1.get());
-    m_form6 = std::make_unique<TForm6>(m_form1.get());
+    m_form6 = std::make_unique<TForm6>(m_form1->Settings(), m_form1.get());
     m_form7 = std::make_unique<TForm7>(m_form1->Link(), m_form1.get());
 
     m_form1->SetWindows({m_form2.get(), m_form3.get(), m_form4.get(), m_form5.get(), m_form6.get(), m_form7.get()});
@@ -45,6 +46,12 @@ ScannerApplication::ScannerApplication(const QString& directory, bool userMode)
     };
     wizard->ShowProtocolFields = [protocolFields] {
         return protocolFields->exec() == QDialog::Accepted ? ModalResult::Ok : ModalResult::Cancel;
+    };
+    wizard->WriteProtocol = [protocolFields, wizard, settings = &m_form1->Settings()] {
+        WriteVerificationProtocol(*settings,
+                                  {protocolFields->Modification(), protocolFields->WaterTemperature(),
+                                   protocolFields->Pressure(), protocolFields->TestedBy(), protocolFields->VerifiedBy()},
+                                  wizard->Run());
     };
     meters->ShowWizard = [wizard] { wizard->ShowWizard(); };
 }

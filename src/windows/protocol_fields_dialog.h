@@ -1,10 +1,53 @@
 #pragma once
+// TForm6, "Заполнение полей протокола ": the header fields of a verification
+// protocol (meter modification, water temperature, atmospheric pressure, the
+// two names). Accepting it advances the report number and remembers the
+// names in "Settings.ini".
+
+#include "program_settings.h"
 
 #include <QDialog>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
 
 class TForm6 : public QDialog {
     Q_OBJECT
 
 public:
-    explicit TForm6(QWidget* parent = nullptr);
+    // settings: the values the main window read at start-up; the dialog
+    // takes the names from them once and advances RepNo on every accept.
+    explicit TForm6(ProgramSettings& settings, QWidget* parent = nullptr);
+
+    // The field texts as they stand, for the protocol.
+    QString Modification() const;      // ComboBox1
+    QString WaterTemperature() const;  // Edit1
+    QString Pressure() const;          // Edit2
+    QString TestedBy() const;          // Edit3
+    QString VerifiedBy() const;        // Edit4
+
+public slots:
+    void FormCreate();
+    void BitBtn1Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    ProgramSettings& m_settings;
+
+    QLabel* Label1 = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLineEdit* Edit3 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLineEdit* Edit4 = nullptr;
+    QPushButton* BitBtn1 = nullptr;
 };

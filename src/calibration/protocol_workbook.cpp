@@ -1,0 +1,256 @@
+#include "protocol_workbook.h"
+
+#include "app_paths.h"
+#include "coefficients.h"
+#include "diameter_defaults.h"
+#include "ini_file.h"
+#include "messages.h"
+#include "number_text.h"
+#include "spreadsheet_app.h"
+#include "stages.h"
+
+#include <QCursor>
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLocale>
+
+#include <cmath>
+#include <filesystem>
+#include <stdexcept>
+
+const char* const kProtocolTemplate = "Протокол поверки.xls";
+
+namespace {
+
+bool g_writing = false;
+
+class WritingScope {
+public:
+    WritingScope() { g_writing = true; }
+    ~WritingScope() { g_writing = false; }
+    WritingScope(const WritingScope&) = delete;
+    WritingScope& operator=(const WritingScope&) = delete;
+};
+
+// The wait cursor while the office works; taken down before any box shows.
+class WaitCursor {
+public:
+    WaitCursor()
+    {
+        if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+            QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+            m_set = true;
+        }
+    }
+    ~WaitCursor() { Restore(); }
+    void Restore()
+    {
+        if (m_set)
+            QGuiApplication::restoreOverrideCursor();
+        m_set = false;
+    }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    bool m_set = false;
+};
+
+QString Two(int v)
+{
+    return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0'));
+}
+
+QString Step(int k)
+{
+    return QStringLiteral("STEP%1").arg(k);
+}
+
+void CopyFileOver(const QString& from, const QString& to)
+{
+    std::error_code ec;
+    std::filesystem::copy_file(std::filesystem::path(from.toStdU16String()), std::filesystem::path(to.toStdU16String()),
+                               std::filesystem::copy_options::overwrite_existing, ec);
+}
+
+}  // namespace
+
+QString ProtocolMonthName(int month)
+{
+    QString name = QLocale::system().standaloneMonthName(month, QLocale::LongFormat);
+    if (!name.isEmpty())
+        name[0] = name[0].toUpper();
+    return name;
+}
+
+QString ProtocolFilePath(const QString& directory, const QDateTime& when, int repNo)
+{
+    const QDate date = when.date();
+    const QTime time = when.time();
+    return directory + QStringLiteral("/Protocols/") + QString::number(date.year()) + QStringLiteral(" г./") +
+           ProtocolMonthName(date.month()) + QLatin1Char('/') + Two(date.day()) + QLatin1Char('/') + Two(time.hour()) +
+           QLatin1Char('_') + Two(time.minute()) + QStringLiteral(" Протокол № ") + FormatText("%.5d", {repNo}) +
+           QStringLiteral(".xls");
+}
+
+QString PrepareProtocolFile(const QDateTime& when, int repNo)
+{
+    // One moment for every part of the path: taken part by part, a protocol
+    // written at midnight could land in the previous day's directory.
+    const QString path = ProtocolFilePath(AppPaths::directory(), when, repNo);
+
+    // Protocols, year, month, day: one level at a time.
+    const QString dayDir = QFileInfo(path).path();
+    const QString monthDir = QFileInfo(dayDir).path();
+    const QString yearDir = QFileInfo(monthDir).path();
+    const QString root = QFileInfo(yearDir).path();
+    for (const QString& dir : {root, yearDir, monthDir, dayDir})
+        if (!QFileInfo(dir).isDir())
+            QDir().mkdir(dir);
+
+    const QString templ = AppPaths::file(QString::fromUtf8(kProtocolTemplate));
+    if (QFileInfo::exists(path)) {
+        const ModalResult answer =
+            ShowMessage(MsgKind::Warning,
+                        QStringLiteral("Файл ") + QDir::toNativeSeparators(path) + QStringLiteral("уже существует, заменить его?"),
+                        mbYes | mbNo);
+        if (answer == ModalResult::Yes)
+            CopyFileOver(templ, path);
+    } else {
+        CopyFileOver(templ, path);
+    }
+    return path;
+}
+
+bool ProtocolBeingWritten()
+{
+    return g_writing;
+}
+
+bool WriteProtocolWorkbook(const QString& path, int np, const ProtocolData& data)
+{
+    if (g_writing)
+        return false;
+    WritingScope writing;
+
+    std::unique_ptr<SpreadsheetApp> app;
+    bool opened = false;
+    bool unavailable = false;
+    WaitCursor cursor;
+    try {
+        app = CreateSpreadsheetApp();
+        app->Start();
+        app->SetEnableEvents(true);
+        app->SetVisible(true);
+        app->OpenWorkbook(path);
+        opened = true;
+        app->SelectWorksheet(1);
+
+        const int dy = data.DiameterIndex;
+        if (dy < 0 || dy >= kDiameterCount)
+            throw std::out_of_range("diameter index " + std::to_string(dy) + " is not 0..9");
+        const auto put = [&app](const char* cell, const QString& text) {
+            app->SetValue(app->Range(QString::fromLatin1(cell)), text);
+        };
+        put("A1", FormatText("ПРОТОКОЛ № %3d", {data.RepNo}));
+        put("F8", data.Fields.Modification);
+        put("G8", FormatText("Ду-%d", {std::llround(DiameterDefaults[0][dy] * 1000)}));
+        put("M12", data.Fields.WaterTemperature);
+        put("J9", QStringLiteral("Атмосферное давление: ") + data.Fields.Pressure);
+        put("C15", FormatText("%1.3f", {StageSetPoint(true, 1, dy)}));
+        put("G15", FormatText("%1.3f", {StageSetPoint(true, 2, dy)}));
+        put("K15", FormatText("%1.3f", {StageSetPoint(true, 3, dy)}));
+        put("C24", QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy  hh:mm")));
+        put("L21", FormatText("/ %18s /", {data.Fields.TestedBy}));
+        put("L24", FormatText("/ %18s /", {data.Fields.VerifiedBy}));
+
+        // The meter row of the template and its cell objects, which move
+        // down with it as copies are inserted above.
+        const SheetCell first = app->Cells(17, 1);
+        const SheetCell last = app->Cells(17, 15);
+
+        const IniFile state(data.SessionFile);
+        for (int n = 1; n <= np; ++n) {
+            const int row = 16 + n;
+            const int memorySerial = n <= int(data.Serials.size()) ? data.Serials[std::size_t(n - 1)] : 0;
+            const int serial =
+                state.readInteger(QStringLiteral("SNDEVTAB"), QStringLiteral("DEV%1").arg(n), memorySerial);
+            app->SetValue(app->Cells(row, 1), QString::number(n));
+            app->SetValue(app->Cells(row, 2), FormatText("%d", {serial}));
+            for (int k = 1; k <= 3; ++k) {
+                ReferenceEntries ref;
+                ref.Pulses = state.readInteger(Step(k), QStringLiteral("IMP_ETALON"), 0);
+                ref.PulseWeight = state.readFloat(Step(k), QStringLiteral("VES_ETALON"), 0);
+                ref.Seconds = state.readFloat(Step(k), QStringLiteral("TIMER"), 0);
+                const int pulses = state.readInteger(Step(k), QStringLiteral("CALTAB%1_IMP_DUZR").arg(n), 0);
+                // A missing or zero TIMER ends the output here.
+                const double w = MeterPulseWeight(dy, ReferenceFlow(ref));
+                const long double reference = (long double)ref.Pulses * ref.PulseWeight;
+                const long double meter = (long double)pulses * w;
+                app->SetValue(app->Cells(row, 4 * k - 1), FormatText("%1.3f", {double(reference)}));
+                app->SetValue(app->Cells(row, 4 * k), FormatText("%1.3f", {double(pulses)}));
+                app->SetValue(app->Cells(row, 4 * k + 1), FormatText("%1.3f", {double(meter)}));
+            }
+            if (n < np) {
+                app->CopyEntireRow(first, last);
+                app->InsertEntireRow(first, last);
+            }
+        }
+
+        app->SetVisible(true);
+        app->Save();
+        app->Release();
+        return true;
+    } catch (const ESpreadsheetUnavailable& e) {
+        unavailable = true;
+        qWarning().noquote() << "protocol" << path << "not written:" << e.text();
+    } catch (const AppError& e) {
+        qWarning().noquote() << "protocol" << path << "not written:" << e.text();
+    } catch (const std::exception& e) {
+        qWarning().noquote() << "protocol" << path << "not written:" << e.what();
+    }
+
+    cursor.Restore();
+    ShowMessage(MsgKind::Error, QStringLiteral("Ошибка вывода данных"), mbOK);
+    if (unavailable)
+        ShowMessage(MsgKind::Information,
+                    QStringLiteral("Протокол не заполнен: на компьютере нет табличного приложения (LibreOffice Calc)."),
+                    mbOK);
+    if (app) {
+        if (opened) {
+            try {
+                app->CloseWorkbookWithoutSaving();
+            } catch (const std::exception&) {
+            }
+        }
+        try {
+            app->Quit();
+        } catch (const std::exception&) {
+        }
+    }
+    return false;
+}
+
+bool WriteVerificationProtocol(const ProgramSettings& settings, const ProtocolFields& fields, const RunState& run)
+{
+    // The windows stay usable while a protocol is written, so the wizard's
+    // last step can be pressed again meanwhile.
+    if (g_writing) {
+        ShowMessage(MsgKind::Information,
+                    QStringLiteral("Протокол поверки ещё заполняется. Дождитесь, пока он откроется."), mbOK);
+        return false;
+    }
+    const QString path = PrepareProtocolFile(QDateTime::currentDateTime(), settings.RepNo);
+
+    ProtocolData data;
+    data.RepNo = settings.RepNo;
+    data.DiameterIndex = run.Meters.DiameterIndex;
+    data.Serials = run.Meters.Serials;
+    const QString session =
+        run.SessionFileName.isEmpty() ? QString::fromUtf8(kVerificationSessionFile) : run.SessionFileName;
+    data.SessionFile = AppPaths::file(session);
+    data.Fields = fields;
+    return WriteProtocolWorkbook(path, run.Meters.Count, data);
+}

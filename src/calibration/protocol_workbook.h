@@ -1,0 +1,71 @@
+#pragma once
+// The verification protocol: a copy of the template "Протокол поверки.xls"
+// filed under Protocols/<year> г./<month>/<day>/ beside the executable and
+// filled through spreadsheet automation (platform/spreadsheet_app.h) from
+// the protocol fields dialog and the verification state file "Poverka.ini".
+
+#include "frames.h"
+#include "installed_meters.h"
+#include "program_settings.h"
+#include "run_state.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <array>
+
+// The texts of the protocol fields dialog (TForm6), as they stand.
+struct ProtocolFields {
+    QString Modification;      // ComboBox1, "Модификация ЗРМ"
+    QString WaterTemperature;  // Edit1, "Температура воды, C"
+    QString Pressure;          // Edit2, "Атмосферное давление"
+    QString TestedBy;          // Edit3, "Испытал Ф.И.О."
+    QString VerifiedBy;        // Edit4, "Поверил Ф.И.О."
+};
+
+// Everything WriteProtocolWorkbook reads besides the target and NP.
+struct ProtocolData {
+    int RepNo = 1;          // REPNO, already advanced by the fields dialog
+    int DiameterIndex = 0;  // DYINDEX, 0..9
+    // Meter n's serial number when "DEV"n of SNDEVTAB is missing.
+    std::array<SerialNumber, InstalledMeterList::kMaxMeters> Serials{};
+    QString SessionFile;    // full path of "Poverka.ini"
+    ProtocolFields Fields;
+};
+
+// The template beside the executable.
+extern const char* const kProtocolTemplate;  // "Протокол поверки.xls"
+
+// The month as the dated directory names it: the locale's stand-alone full
+// name with a capital letter ("Декабрь" under ru_RU, "December" in C).
+QString ProtocolMonthName(int month);
+
+// directory/Protocols/<yyyy> г./<month>/<dd>/<hh>_<mm> Протокол № <%.5d>.xls
+QString ProtocolFilePath(const QString& directory, const QDateTime& when, int repNo);
+
+// The preparation: builds the dated path in the program's directory, creates
+// the directories one level at a time, asks before replacing an existing
+// file ("Файл <path>уже существует, заменить его?", Yes/No; No keeps the
+// file as it is) and copies the template. Failures here are not reported:
+// they show up when the workbook is opened. Returns the target path.
+QString PrepareProtocolFile(const QDateTime& when, int repNo);
+
+// Fills the workbook at path: the header cells, then meters 1..np in rows
+// 17..16+np from the state file, the template's row 17 copied for every
+// meter but the last; saves it in place and hands it to the user. Any
+// failure (no spreadsheet application, a workbook that does not open, a
+// stage whose TIMER is missing or zero, ...) shows "Ошибка вывода данных",
+// closes the workbook unsaved and quits the application; returns false then.
+// The windows stay responsive meanwhile, under a wait cursor; a call made
+// while a protocol is being written returns false at once.
+bool WriteProtocolWorkbook(const QString& path, int np, const ProtocolData& data);
+
+// True while WriteProtocolWorkbook runs.
+bool ProtocolBeingWritten();
+
+// The end of a verification run after the fields dialog returned OK: the
+// preparation, then WriteProtocolWorkbook with the run's meters, diameter
+// and state file (run.SessionFileName, "Poverka.ini" when empty) and the
+// report number in settings. True when the protocol was saved. Called
+// while a protocol is still being written it only says so and returns false.
+bool WriteVerificationProtocol(const ProgramSettings& settings, const ProtocolFields& fields, const RunState& run);

@@ -1,0 +1,403 @@
+#include "spreadsheet_app.h"
+
+#include "messages.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLocale>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThreadPool>
+#include <QTimer>
+#include <QUrl>
+
+#include <csignal>
+
+#include <signal.h>
+
+namespace {
+
+std::function<std::unique_ptr<SpreadsheetApp>()>& Factory()
+{
+    static std::function<std::unique_ptr<SpreadsheetApp>()> factory;
+    return factory;
+}
+
+WorkbookViewer& Viewer()
+{
+    static WorkbookViewer viewer;
+    return viewer;
+}
+
+// Fields of the helper's line protocol: backslash, TAB, LF and CR escaped.
+QByteArray Escape(const QString& field)
+{
+    QByteArray out;
+    for (char c : field.toUtf8()) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+QStringList SplitReply(const QByteArray& line)
+{
+    QList<QByteArray> fields(1);
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '\t') {
+            fields.append(QByteArray());
+        } else if (c == '\\' && i + 1 < line.size()) {
+            const char e = line[++i];
+            fields.back() += e == 't' ? '\t' : e == 'n' ? '\n' : e == 'r' ? '\r' : e;
+        } else {
+            fields.back() += c;
+        }
+    }
+    QStringList out;
+    for (const QByteArray& f : fields)
+        out << QString::fromUtf8(f);
+    return out;
+}
+
+}  // namespace
+
+std::unique_ptr<SpreadsheetApp> CreateSpreadsheetApp()
+{
+    if (Factory())
+        return Factory()();
+    return std::make_unique<OfficeHelperApp>();
+}
+
+void SetSpreadsheetAppFactory(std::function<std::unique_ptr<SpreadsheetApp>()> factory)
+{
+    Factory() = std::move(factory);
+}
+
+void SetWorkbookViewer(WorkbookViewer viewer)
+{
+    Viewer() = std::move(viewer);
+}
+
+bool ShowWorkbookToUser(const QString& path)
+{
+    if (Viewer())
+        return Viewer()(path);
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+struct OfficeHelperApp::Private {
+    Options options;
+    QProcess process;
+    QByteArray replies;
+    QByteArray errorTail;  // the helper's last words, for the error text
+    qint64 officeGroup = 0;
+    std::unique_ptr<QTemporaryDir> profile;
+    bool visible = false;
+    bool saved = false;
+    bool quit = false;
+    QString workbook;
+
+    bool Running() const { return process.state() != QProcess::NotRunning; }
+
+    QString Diagnostics() const
+    {
+        const QString tail = QString::fromUtf8(errorTail).trimmed();
+        return tail.isEmpty() ? QString() : QStringLiteral(" (") + tail.right(500) + QLatin1Char(')');
+    }
+
+    // The office and everything it started go with the helper.
+    void Kill()
+    {
+#ifdef Q_OS_UNIX
+        if (officeGroup > 0)
+            ::kill(-pid_t(officeGroup), SIGKILL);
+#endif
+        officeGroup = 0;
+        if (Running()) {
+            process.kill();
+            process.waitForFinished(2000);
+        }
+    }
+
+    // Waits for one reply line while the event queue is served; the helper
+    // ending or the time running out ends the wait.
+    QByteArray WaitLine(int timeoutMs, const char* what)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        bool timedOut = false;
+        QTimer timer;
+        timer.setSingleShot(true);
+        QObject::connect(&timer, &QTimer::timeout, [&] { timedOut = true; });
+        timer.start(timeoutMs);
+        for (;;) {
+            const qsizetype nl = replies.indexOf('\n');
+            if (nl >= 0) {
+                QByteArray line = replies.left(nl);
+                replies.remove(0, nl + 1);
+                // The office's process group, told while it starts.
+                if (line.startsWith("office\t")) {
+                    officeGroup = line.mid(7).toLongLong();
+                    continue;
+                }
+                return line;
+            }
+            if (!Running()) {
+                // Its last lines may still wait in the pipe.
+                const QByteArray rest = process.readAllStandardOutput();
+                if (!rest.isEmpty()) {
+                    replies += rest;
+                    continue;
+                }
+                // Whatever ended the helper, its office must not outlive it.
+                Kill();
+                if (process.error() == QProcess::FailedToStart)
+                    throw ESpreadsheetUnavailable(QStringLiteral("Нет табличного приложения: не запускается ") +
+                                                  process.program());
+                throw ESpreadsheetError(QStringLiteral("Табличное приложение завершилось: ") + QString::fromUtf8(what) +
+                                        Diagnostics());
+            }
+            if (timedOut || clock.elapsed() > timeoutMs) {
+                Kill();
+                throw ESpreadsheetError(QStringLiteral("Табличное приложение не ответило за %1 с: ").arg(timeoutMs / 1000) +
+                                        QString::fromUtf8(what));
+            }
+            if (QCoreApplication::instance())
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            else
+                process.waitForReadyRead(50);
+        }
+    }
+
+    QStringList Call(const QStringList& request, int timeoutMs)
+    {
+        if (quit || !Running())
+            throw ESpreadsheetError(QStringLiteral("Табличное приложение не запущено"));
+        QByteArray line;
+        for (int i = 0; i < request.size(); ++i) {
+            if (i)
+                line += '\t';
+            line += Escape(request[i]);
+        }
+        line += '\n';
+        process.write(line);
+        QStringList reply = SplitReply(WaitLine(timeoutMs, request[0].toUtf8().constData()));
+        const QString status = reply.takeFirst();
+        if (status == QLatin1String("ok"))
+            return reply;
+        const QString message = reply.value(0);
+        if (status == QLatin1String("unavailable"))
+            throw ESpreadsheetUnavailable(QStringLiteral("Нет табличного приложения: ") + message);
+        throw ESpreadsheetError(request[0] + QStringLiteral(": ") + message);
+    }
+
+    int Handle(const QStringList& reply)
+    {
+        bool ok = false;
+        const int id = reply.value(0).toInt(&ok);
+        if (!ok)
+            throw ESpreadsheetError(QStringLiteral("Табличное приложение ответило не по протоколу"));
+        return id;
+    }
+
+    void EndHelper()
+    {
+        if (!Running())
+            return;
+        process.closeWriteChannel();
+        QElapsedTimer clock;
+        clock.start();
+        while (Running() && clock.elapsed() < options.quitTimeoutMs) {
+            if (QCoreApplication::instance()) {
+                QTimer::singleShot(100, [] {});
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            } else {
+                process.waitForFinished(100);
+            }
+        }
+        Kill();
+    }
+};
+
+OfficeHelperApp::OfficeHelperApp() : OfficeHelperApp(Options{}) {}
+
+OfficeHelperApp::OfficeHelperApp(Options options) : d(std::make_unique<Private>())
+{
+    d->options = std::move(options);
+    QObject::connect(&d->process, &QProcess::readyReadStandardOutput,
+                     [p = d.get()] { p->replies += p->process.readAllStandardOutput(); });
+    QObject::connect(&d->process, &QProcess::readyReadStandardError, [p = d.get()] {
+        p->errorTail += p->process.readAllStandardError();
+        if (p->errorTail.size() > 4096)
+            p->errorTail = p->errorTail.right(4096);
+    });
+}
+
+OfficeHelperApp::~OfficeHelperApp()
+{
+    // Not quit properly (an error on the way): end it now rather than
+    // leave an office running without anyone to talk to it.
+    if (d->Running()) {
+        d->process.terminate();  // the helper kills the office on SIGTERM
+        if (!d->process.waitForFinished(2000))
+            d->Kill();
+    }
+    d->Kill();
+    // An office profile is some hundred files: removing them is left to a
+    // worker thread so the windows do not stall for it.
+    if (d->profile) {
+        d->profile->setAutoRemove(false);
+        QThreadPool::globalInstance()->start([path = d->profile->path()] { QDir(path).removeRecursively(); });
+    }
+}
+
+QString OfficeHelperApp::OfficeLocaleTag(const QString& qtLocaleName)
+{
+    if (qtLocaleName.isEmpty() || qtLocaleName == QLatin1String("C"))
+        return QStringLiteral("en-US");
+    QString tag = qtLocaleName;
+    tag.replace(QLatin1Char('_'), QLatin1Char('-'));
+    return tag;
+}
+
+void OfficeHelperApp::Start()
+{
+    if (d->Running())
+        throw ESpreadsheetError(QStringLiteral("Табличное приложение уже запущено"));
+    QString helper = d->options.helperPath;
+    if (helper.isEmpty())
+        helper = QCoreApplication::applicationDirPath() + QStringLiteral("/zrm-office-helper");
+    const QFileInfo info(helper);
+    if (!info.isFile() || !info.isExecutable())
+        throw ESpreadsheetUnavailable(QStringLiteral("Нет табличного приложения: не найден ") + helper);
+
+    d->profile = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/zrm-office-XXXXXX"));
+    if (!d->profile->isValid())
+        throw ESpreadsheetError(QStringLiteral("Нет места для профиля табличного приложения: ") + d->profile->errorString());
+
+    QStringList args;
+    if (!d->options.officeProgramDir.isEmpty())
+        args << QStringLiteral("--office-dir") << d->options.officeProgramDir;
+    d->quit = false;
+    d->replies.clear();
+    d->errorTail.clear();
+    d->process.setProgram(helper);
+    d->process.setArguments(args);
+    d->process.start();
+    if (!d->process.waitForStarted(5000)) {
+        d->Kill();
+        throw ESpreadsheetUnavailable(QStringLiteral("Нет табличного приложения: не запускается ") + helper);
+    }
+
+    const QString locale = d->options.locale.isEmpty() ? OfficeLocaleTag(QLocale::system().name()) : d->options.locale;
+    const QStringList reply = d->Call({QStringLiteral("start"), locale, d->profile->path(),
+                                       QString::number(d->options.startTimeoutMs)},
+                                      d->options.startTimeoutMs + 5000);
+    d->officeGroup = reply.value(0).toLongLong();
+}
+
+void OfficeHelperApp::SetEnableEvents(bool)
+{
+    // The office runs no macros for us: there are no events to switch.
+}
+
+void OfficeHelperApp::SetVisible(bool visible)
+{
+    d->visible = visible;
+}
+
+void OfficeHelperApp::OpenWorkbook(const QString& path)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    d->Call({QStringLiteral("open"), absolute}, d->options.callTimeoutMs);
+    d->workbook = absolute;
+    d->saved = false;
+}
+
+void OfficeHelperApp::SelectWorksheet(int index)
+{
+    d->Call({QStringLiteral("sheet"), QString::number(index)}, d->options.callTimeoutMs);
+}
+
+SheetCell OfficeHelperApp::Range(const QString& name)
+{
+    return {d->Handle(d->Call({QStringLiteral("range"), name}, d->options.callTimeoutMs))};
+}
+
+SheetCell OfficeHelperApp::Cells(int row, int column)
+{
+    return {d->Handle(d->Call({QStringLiteral("cell"), QString::number(row), QString::number(column)},
+                              d->options.callTimeoutMs))};
+}
+
+void OfficeHelperApp::SetValue(SheetCell cell, const QString& text)
+{
+    d->Call({QStringLiteral("set"), QString::number(cell.id), text}, d->options.callTimeoutMs);
+}
+
+void OfficeHelperApp::CopyEntireRow(SheetCell first, SheetCell last)
+{
+    d->Call({QStringLiteral("copyrows"), QString::number(first.id), QString::number(last.id)}, d->options.callTimeoutMs);
+}
+
+void OfficeHelperApp::InsertEntireRow(SheetCell first, SheetCell last)
+{
+    d->Call({QStringLiteral("insertrows"), QString::number(first.id), QString::number(last.id)},
+            d->options.callTimeoutMs);
+}
+
+void OfficeHelperApp::Save()
+{
+    d->Call({QStringLiteral("save")}, d->options.callTimeoutMs);
+    d->saved = true;
+}
+
+void OfficeHelperApp::CloseWorkbookWithoutSaving()
+{
+    d->Call({QStringLiteral("close")}, d->options.callTimeoutMs);
+    d->workbook.clear();
+    d->saved = false;
+}
+
+void OfficeHelperApp::Quit()
+{
+    if (d->quit || !d->Running()) {
+        d->Kill();
+        return;
+    }
+    try {
+        d->Call({QStringLiteral("quit")}, d->options.quitTimeoutMs);
+    } catch (const ESpreadsheetError&) {
+        d->quit = true;
+        d->Kill();
+        throw;
+    }
+    d->quit = true;
+    d->EndHelper();
+    d->officeGroup = 0;
+}
+
+void OfficeHelperApp::Release()
+{
+    // The office was started without a window for the user: it goes, and
+    // the saved workbook opens in the desktop's own spreadsheet application.
+    const QString saved = d->saved ? d->workbook : QString();
+    try {
+        Quit();
+    } catch (const ESpreadsheetError&) {
+        // The workbook is saved; an office slow to end is no failure of it.
+        d->Kill();
+    }
+    if (d->visible && !saved.isEmpty() && !ShowWorkbookToUser(saved))
+        ShowMessage(MsgKind::Information, QStringLiteral("Протокол сохранён в файле ") + QDir::toNativeSeparators(saved) +
+                                              QStringLiteral(", но открыть его не удалось."));
+}
