@@ -44,18 +44,18 @@ private:
 };
 
 template <typename... Args>
-std::string cFormat(const std::string& spec, Args... args)
+std::string cFormat(const std::string& conversion, Args... args)
 {
     CLocaleScope scope;
     char small[256];
-    const int n = std::snprintf(small, sizeof small, spec.c_str(), args...);
+    const int n = std::snprintf(small, sizeof small, conversion.c_str(), args...);
     if (n < 0)
         throw AppError(QStringLiteral("Format '%1' invalid or incompatible with argument")
-                           .arg(QString::fromUtf8(spec)));
+                           .arg(QString::fromUtf8(conversion)));
     if (std::size_t(n) < sizeof small)
         return std::string(small, std::size_t(n));
     std::string big(std::size_t(n) + 1, '\0');
-    std::snprintf(big.data(), big.size(), spec.c_str(), args...);
+    std::snprintf(big.data(), big.size(), conversion.c_str(), args...);
     big.resize(std::size_t(n));
     return big;
 }
@@ -237,24 +237,24 @@ QString FormatText(const char* format, std::initializer_list<FormatArg> args)
         const char conv = fmt[i++];
         literal = i;
 
-        std::string spec = "%" + flags;
+        std::string conversion = "%" + flags;
         if (width >= 0)
-            spec += std::to_string(width);
+            conversion += std::to_string(width);
         if (precision >= 0)
-            spec += "." + std::to_string(precision);
+            conversion += "." + std::to_string(precision);
 
         switch (conv) {
         case 'd':
         case 'i': {
             const long long v = takeInteger();
-            out += QString::fromStdString(cFormat(spec + "lld", v));
+            out += QString::fromStdString(cFormat(conversion + "lld", v));
             break;
         }
         case 'u':
         case 'x':
         case 'X': {
             const long long v = takeInteger();
-            out += QString::fromStdString(cFormat(spec + "ll" + conv, static_cast<unsigned long long>(v)));
+            out += QString::fromStdString(cFormat(conversion + "ll" + conv, static_cast<unsigned long long>(v)));
             break;
         }
         case 'f':
@@ -266,7 +266,7 @@ QString FormatText(const char* format, std::initializer_list<FormatArg> args)
             const FormatArg& a = takeArg();
             if (!std::holds_alternative<double>(a))
                 invalidFormat(format);
-            QString text = QString::fromStdString(cFormat(spec + conv, std::get<double>(a)));
+            QString text = QString::fromStdString(cFormat(conversion + conv, std::get<double>(a)));
             const qsizetype dot = text.indexOf(QLatin1Char('.'));
             if (dot >= 0)
                 text[dot] = separator;

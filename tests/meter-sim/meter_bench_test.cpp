@@ -369,44 +369,44 @@ struct FaultCase {
 
 TEST_F(BenchTest, EachByteFaultShapesTheReply)
 {
-    auto spec = [](auto set) {
+    auto withFault = [](auto set) {
         FaultSpec f;
         set(f);
         return f;
     };
     const std::vector<FaultCase> cases = {
-        {"silent", spec([](FaultSpec& f) { f.silent = true; }), [](const Bytes& r) { EXPECT_TRUE(r.empty()); }},
-        {"bad checksum", spec([](FaultSpec& f) { f.badChecksum = true; }),
+        {"silent", withFault([](FaultSpec& f) { f.silent = true; }), [](const Bytes& r) { EXPECT_TRUE(r.empty()); }},
+        {"bad checksum", withFault([](FaultSpec& f) { f.badChecksum = true; }),
          [](const Bytes& r) {
              ASSERT_EQ(r.size(), 32u);
              EXPECT_EQ(r[1], kDeviceType);
              EXPECT_FALSE(CheckFrameChecksum(r.data(), 32));
          }},
-        {"wrong device type", spec([](FaultSpec& f) { f.wrongDeviceType = true; }),
+        {"wrong device type", withFault([](FaultSpec& f) { f.wrongDeviceType = true; }),
          [](const Bytes& r) {
              ASSERT_EQ(r.size(), 32u);
              EXPECT_TRUE(CheckFrameChecksum(r.data(), 32)) << "only the type is wrong";
              EXPECT_NE(r[1], kDeviceType);
          }},
-        {"short", spec([](FaultSpec& f) { f.cutBytes = 3; }),
+        {"short", withFault([](FaultSpec& f) { f.cutBytes = 3; }),
          [](const Bytes& r) {
              ASSERT_EQ(r.size(), 29u);
              EXPECT_EQ(r[0], 32) << "the length byte still promises 32";
          }},
-        {"over-long", spec([](FaultSpec& f) { f.extraBytes = 2; }),
+        {"over-long", withFault([](FaultSpec& f) { f.extraBytes = 2; }),
          [](const Bytes& r) {
              ASSERT_EQ(r.size(), 34u);
              EXPECT_EQ(r[0], 32);
              EXPECT_TRUE(CheckFrameChecksum(r.data(), 32));
              EXPECT_FALSE(CheckFrameChecksum(r.data(), 34)) << "the extra bytes spoil the sum";
          }},
-        {"garbage before", spec([](FaultSpec& f) { f.garbageBytes = 3; }),
+        {"garbage before", withFault([](FaultSpec& f) { f.garbageBytes = 3; }),
          [](const Bytes& r) {
              ASSERT_EQ(r.size(), 35u);
              EXPECT_EQ(Bytes(r.begin(), r.begin() + 3), Bytes(3, 0xFF));
              EXPECT_TRUE(ValidFrame(Bytes(r.begin() + 3, r.end())));
          }},
-        {"combined: wrong type and short", spec([](FaultSpec& f) {
+        {"combined: wrong type and short", withFault([](FaultSpec& f) {
              f.wrongDeviceType = true;
              f.cutBytes = 1;
          }),

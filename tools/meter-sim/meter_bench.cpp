@@ -853,26 +853,26 @@ void MeterBench::Stop()
     }
 }
 
-void MeterBench::AddMeter(const MeterSpec& spec)
+void MeterBench::AddMeter(const MeterSpec& given)
 {
-    if (spec.serial == 0)
+    if (given.serial == 0)
         throw std::invalid_argument("serial number 0 addresses every meter; a meter cannot carry it");
-    const DeviceConfig defaults = DefaultConfigFor(spec.diameterIndex);  // checks the index
+    const DeviceConfig defaults = DefaultConfigFor(given.diameterIndex);  // checks the index
     std::unique_lock lk(d->m);
-    if (d->Find(spec.serial))
-        throw std::invalid_argument("serial number " + std::to_string(spec.serial) + " is already on the line");
+    if (d->Find(given.serial))
+        throw std::invalid_argument("serial number " + std::to_string(given.serial) + " is already on the line");
     SimMeter meter;
-    meter.serial = spec.serial;
-    meter.diameterIndex = spec.diameterIndex;
-    meter.config = spec.config ? *spec.config : defaults;
-    meter.blocked = spec.blocked;
-    meter.fault = spec.fault;
-    meter.flow = spec.flow;
+    meter.serial = given.serial;
+    meter.diameterIndex = given.diameterIndex;
+    meter.config = given.config ? *given.config : defaults;
+    meter.blocked = given.blocked;
+    meter.fault = given.fault;
+    meter.flow = given.flow;
     const double now = d->SimNow();
     meter.flowEpoch = meter.integratedTo = meter.hoursEpoch = now;
-    meter.counterBase = spec.counter;
-    meter.hoursBase = spec.hours;
-    std::seed_seq seq{d->opt.seed, uint32_t(spec.serial)};
+    meter.counterBase = given.counter;
+    meter.hoursBase = given.hours;
+    std::seed_seq seq{d->opt.seed, uint32_t(given.serial)};
     meter.rng.seed(seq);
     d->meters.push_back(std::move(meter));
 }

@@ -139,7 +139,7 @@ public:
     // Throws std::invalid_argument for a serial number already on the line
     // and for serial 0 (the broadcast address), std::out_of_range for a
     // diameter index outside 0..9.
-    void AddMeter(const MeterSpec& spec);
+    void AddMeter(const MeterSpec& meter);
     // These throw std::out_of_range for a serial number no meter carries.
     void RemoveMeter(SerialNumber serial);
     // Also restarts the meter's count of identical requests.
