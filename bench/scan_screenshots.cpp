@@ -11,6 +11,7 @@
 #include "number_text.h"
 #include "qt_serial_events.h"
 #include "scan_window.h"
+#include "window_shots.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -30,26 +31,8 @@ using metersim::MeterSpec;
 
 namespace {
 
-void Pump(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
-
-bool Save(QWidget& w, const QString& file)
-{
-    Pump(300);
-    QPixmap shot;
-    if (QGuiApplication::platformName() == QLatin1String("xcb"))
-        shot = QGuiApplication::primaryScreen()->grabWindow(0);  // the whole X screen, as `import -window root`
-    else
-        shot = w.grab();
-    const bool ok = shot.save(file);
-    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(file));
-    return ok;
-}
+// The whole X screen, as `import -window root`.
+bool Save(QWidget& w, const QString& file) { return SaveShot(w, file, ShotArea::Screen, 300); }
 
 void Scan(FlowChartWindow& w, int polls)
 {

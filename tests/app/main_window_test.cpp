@@ -1,40 +1,29 @@
 // The main window's commands against the virtual meter bench, through the
 // real controls (offscreen).
 
+#include "bench_app.h"
 #include "diameter_defaults.h"
 #include "installed_meters.h"
 #include "main_window.h"
-#include "meter_bench.h"
 #include "number_text.h"
-#include "scanner_app.h"
-#include "scripted_messages.h"
 
 #include <QComboBox>
-#include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
 
-using metersim::FlowProfile;
-using metersim::MeterBench;
 using metersim::MeterSpec;
 
 namespace {
 
+// A still counter, so volumes are exact.
 MeterSpec Meter(SerialNumber serial, int diameter, uint32_t counter = 0)
 {
-    MeterSpec m;
-    m.serial = serial;
-    m.diameterIndex = diameter;
-    m.flow = FlowProfile::Constant(0);  // a still counter, so volumes are exact
-    m.counter = counter;
-    m.hours = 12.25f;
-    return m;
+    return BenchMeter(serial, diameter, 0, counter, 12.25f);
 }
 
 QString Localised(const char* text) { return QString::fromUtf8(text).replace(QLatin1Char('.'), DecimalSeparator()); }
@@ -45,28 +34,9 @@ class MainWindowTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<ScopedScriptedMessages> boxes;
-    std::unique_ptr<MeterBench> bench;
-    std::unique_ptr<ScannerApplication> app;
+    std::unique_ptr<BenchApp> f;
 
-    void Start(std::initializer_list<MeterSpec> meters, bool userMode = true)
-    {
-        const QString link = dir->filePath(QStringLiteral("ttyBench"));
-        bench = std::make_unique<MeterBench>(link.toStdString());
-        for (const MeterSpec& m : meters)
-            bench->AddMeter(m);
-        bench->Start();
-        QFile ini(dir->filePath(QStringLiteral("Settings.ini")));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[CONFIG]\r\nCOM=" + link.toUtf8() + "\r\n");
-        ini.close();
-        app = std::make_unique<ScannerApplication>(dir->path(), userMode);
-        app->Show();
-        QVERIFY(QTest::qWaitForWindowExposed(&app->Form1()));
-        QVERIFY(app->Form1().ComPort1().Active());
-    }
-    template <class T> T* Control(const char* name) { return app->Form1().findChild<T*>(QString::fromUtf8(name)); }
+    template <class T> T* Control(const char* name) { return BenchApp::Find<T>(f->app->Form1(), name); }
     QStringList Lines(const char* memo) { return Control<QPlainTextEdit>(memo)->toPlainText().split('\n', Qt::SkipEmptyParts); }
     void Click(const char* button) { QTest::mouseClick(Control<QPushButton>(button), Qt::LeftButton); }
     void TypeSerial(const QString& text)
@@ -76,32 +46,21 @@ private:
     void PressEnterInSerials() { QTest::keyClick(Control<QComboBox>("ComboBox2")->lineEdit(), Qt::Key_Return); }
 
 private slots:
-    void init()
-    {
-        InstalledMeters() = InstalledMeterList{};
-        dir = std::make_unique<QTemporaryDir>();
-        boxes = std::make_unique<ScopedScriptedMessages>();
-    }
-    void cleanup()
-    {
-        app.reset();
-        bench.reset();
-        boxes.reset();
-        dir.reset();
-    }
+    void init() { f = std::make_unique<BenchApp>(); }
+    void cleanup() { f.reset(); }
 
     void linkTestWithZeroFindsTheLoneMeter()
     {
-        Start({Meter(777, 2)});
+        QVERIFY(f->Start({Meter(777, 2)}, true));
         QCOMPARE(Control<QSpinBox>("SpinEdit1")->value(), 0);
         bool groupDisabledDuringBox = false;
-        boxes->onShow([&](const ShownMessage&) {
+        f->boxes.onShow([&](const ShownMessage&) {
             groupDisabledDuringBox = !Control<QPushButton>("Button1")->isEnabled() &&
                                      !Control<QPushButton>("Button2")->isEnabled();
         });
         Click("Button1");
         QCOMPARE(Control<QSpinBox>("SpinEdit1")->value(), 777);
-        QCOMPARE(boxes->shown(), (std::vector<ShownMessage>{{MsgKind::Information, "ЗРМ №777  на связи!", mbOK}}));
+        QCOMPARE(f->boxes.shown(), (std::vector<ShownMessage>{{MsgKind::Information, "ЗРМ №777  на связи!", mbOK}}));
         QVERIFY(groupDisabledDuringBox);
         QVERIFY(Control<QPushButton>("Button1")->isEnabled());
         QVERIFY(Control<QPushButton>("Button2")->isEnabled());
@@ -122,10 +81,10 @@ private slots:
         QFETCH(QString, dy);
         QFETCH(QString, ves);
         QFETCH(QString, volume);
-        Start({Meter(4321, diameter, 123456)});
+        QVERIFY(f->Start({Meter(4321, diameter, 123456)}, true));
         Control<QSpinBox>("SpinEdit1")->setValue(4321);
         Click("Button2");
-        QCOMPARE(boxes->count(), size_t(0));
+        QCOMPARE(f->boxes.count(), size_t(0));
         QCOMPARE(Lines("Memo2"), (QStringList{QStringLiteral("Dy, м          \t") + dy,
                                               QStringLiteral("Вес вых имп.   \t") + ves}));
         QCOMPARE(Lines("Memo1"), (QStringList{QStringLiteral("Расход м3/ч\t ") + Localised("0.000"),
@@ -135,7 +94,7 @@ private slots:
 
     void professionalVariantAddsTheElevenCoefficientLines()
     {
-        Start({Meter(4321, 4)}, false);
+        QVERIFY(f->Start({Meter(4321, 4)}, false));
         Control<QSpinBox>("SpinEdit1")->setValue(4321);
         Click("Button2");
         const QStringList lines = Lines("Memo2");
@@ -150,20 +109,20 @@ private slots:
     void failedStateReadEmptiesBothMemosAndSkipsTheConfiguration()
     {
         MeterSpec m = Meter(4321, 4);
-        Start({m});
+        QVERIFY(f->Start({m}, true));
         Control<QSpinBox>("SpinEdit1")->setValue(4321);
         Click("Button2");
         QCOMPARE(Lines("Memo1").size(), 3);
 
-        metersim::FaultSpec f;
-        f.wrongDeviceType = true;
-        bench->SetFault(4321, f);
-        bench->ClearReceived();
+        metersim::FaultSpec fault;
+        fault.wrongDeviceType = true;
+        f->bench->SetFault(4321, fault);
+        f->bench->ClearReceived();
         Click("Button2");
-        QCOMPARE(boxes->texts(), (QStringList{"SN 4321Неверный тип прибора", "SN 4321Нет ответа"}));
+        QCOMPARE(f->boxes.texts(), (QStringList{"SN 4321Неверный тип прибора", "SN 4321Нет ответа"}));
         QVERIFY(Control<QPlainTextEdit>("Memo1")->toPlainText().isEmpty());
         QVERIFY(Control<QPlainTextEdit>("Memo2")->toPlainText().isEmpty());
-        const auto received = bench->Received();
+        const auto received = f->bench->Received();
         QCOMPARE(received.size(), size_t(1));
         QCOMPARE(int(received[0].bytes[4]), int(kCmdReadState));
         QVERIFY(Control<QPushButton>("Button2")->isEnabled());
@@ -171,12 +130,12 @@ private slots:
 
     void resetCounterClearsTheMeter()
     {
-        Start({Meter(55, 2, 9000)}, false);
+        QVERIFY(f->Start({Meter(55, 2, 9000)}, false));
         Control<QSpinBox>("SpinEdit1")->setValue(55);
         Click("Button6");
-        QCOMPARE(boxes->texts(), QStringList{QStringLiteral("ЗРМ очищено")});
-        QVERIFY(bench->WaitForReceived(1, std::chrono::seconds(2)));
-        QTRY_COMPARE(bench->Meter(55).resets, 1);
+        QCOMPARE(f->boxes.texts(), QStringList{QStringLiteral("ЗРМ очищено")});
+        QVERIFY(f->bench->WaitForReceived(1, std::chrono::seconds(2)));
+        QTRY_COMPARE(f->bench->Meter(55).resets, 1);
     }
 
     void serialNumberBoxSetsTheSpinEditClamped_data()
@@ -193,16 +152,16 @@ private slots:
     {
         QFETCH(QString, typed);
         QFETCH(int, spin);
-        Start({});
+        QVERIFY(f->Start({}, true));
         Control<QSpinBox>("SpinEdit1")->setValue(3);
         TypeSerial(typed);
         QCOMPARE(Control<QSpinBox>("SpinEdit1")->value(), spin);
-        QCOMPARE(int(app->Form1().Link().CurrentSerialNumber), spin);
+        QCOMPARE(int(f->app->Form1().Link().CurrentSerialNumber), spin);
     }
 
     void serialNumberBoxNeedsAPort()
     {
-        Start({});
+        QVERIFY(f->Start({}, true));
         Control<QComboBox>("ComboBox1")->blockSignals(true);
         Control<QComboBox>("ComboBox1")->setEditText(QString());
         Control<QComboBox>("ComboBox1")->blockSignals(false);
@@ -212,7 +171,7 @@ private slots:
 
     void enterKeepsUpToSixNumbers()
     {
-        Start({});
+        QVERIFY(f->Start({}, true));
         const QList<int> serials = {11, 22, 33, 44, 55, 66};
         for (int s : serials) {
             TypeSerial(QString::number(s));
@@ -221,16 +180,16 @@ private slots:
         }
         QCOMPARE(InstalledMeters().Count, 6);
         QCOMPARE(int(InstalledMeters().Serials[5]), 66);
-        QCOMPARE(boxes->count(), size_t(0));
+        QCOMPARE(f->boxes.count(), size_t(0));
 
         TypeSerial(QStringLiteral("33"));  // already kept: nothing, no box
         PressEnterInSerials();
-        QCOMPARE(boxes->count(), size_t(0));
+        QCOMPARE(f->boxes.count(), size_t(0));
         QCOMPARE(Control<QComboBox>("ComboBox2")->currentText(), QStringLiteral("33"));
 
         TypeSerial(QStringLiteral("77"));  // a seventh
         PressEnterInSerials();
-        QCOMPARE(boxes->shown(), (std::vector<ShownMessage>{
+        QCOMPARE(f->boxes.shown(), (std::vector<ShownMessage>{
                                      {MsgKind::Error, "Введено максимальное количество приборов", mbOK}}));
         QCOMPARE(InstalledMeters().Count, 6);
 
@@ -243,7 +202,7 @@ private slots:
 
     void dropDownOffersTheKeptNumbers()
     {
-        Start({});
+        QVERIFY(f->Start({}, true));
         QComboBox* box = Control<QComboBox>("ComboBox2");
         QCOMPARE(box->count(), 3);
         QCOMPARE(box->itemText(2), QStringLiteral("12345"));

@@ -3,17 +3,15 @@
 // starting and resuming runs, the stages, the computation, the state file
 // and the final write into the meters.
 
+#include "bench_app.h"
 #include "diameter_defaults.h"
 #include "flow_setting_dialog.h"
 #include "installed_meters.h"
 #include "installed_meters_dialog.h"
 #include "main_window.h"
-#include "meter_bench.h"
 #include "number_text.h"
 #include "protocol_fields_dialog.h"
 #include "run_state.h"
-#include "scanner_app.h"
-#include "scripted_messages.h"
 #include "wizard_window.h"
 
 #include <QApplication>
@@ -24,7 +22,6 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -33,9 +30,6 @@
 #include <functional>
 #include <memory>
 
-using metersim::FaultSpec;
-using metersim::FlowProfile;
-using metersim::MeterBench;
 using metersim::MeterSpec;
 
 namespace {
@@ -101,27 +95,10 @@ QString F(const char* format, double v) { return FormatFloat(format, v); }
 
 MeterSpec Meter(SerialNumber serial, int index)
 {
-    MeterSpec m;
-    m.serial = serial;
-    m.diameterIndex = kDu50;
-    m.flow = FlowProfile::Constant(35);
     DeviceConfig c = DefaultConfigFor(kDu50);
     c.MainCal = 1.0f + 0.01f * float(index);
     c.Tail = {uint8_t(0xA0 + index), 0x3C, 0};  // bytes 52-53 the program must carry
-    m.config = c;
-    return m;
-}
-
-void ResetProcessState()
-{
-    InstalledMeters() = InstalledMeterList{};
-    RunState& run = CurrentRun();
-    run.SessionFileName.clear();
-    run.VerificationMode = false;
-    run.StageCount = 5;
-    run.CalStep = 0;
-    run.MaxCalStep = 0;
-    run.Restored = false;
+    return BenchMeter(serial, kDu50, 35, c);
 }
 
 // Acts on a dialog each time it runs modally (inside its exec()).
@@ -166,47 +143,34 @@ class WizardWindowTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<ScopedScriptedMessages> boxes;
-    std::unique_ptr<MeterBench> bench;
-    std::unique_ptr<ScannerApplication> app;
+    std::unique_ptr<BenchApp> f;
     QStringList volLabels;  // what the flow dialog was told to set
 
-    QString Path(const char* name) const { return dir->filePath(QString::fromUtf8(name)); }
+    QString Path(const char* name) const { return f->Path(QString::fromUtf8(name)); }
 
     void StartBench(std::initializer_list<int> silentMeters = {})
     {
-        const QString link = Path("ttyBench");
-        bench = std::make_unique<MeterBench>(link.toStdString());
+        std::vector<MeterSpec> meters;
         for (int i = 0; i < kMeters; ++i)
-            bench->AddMeter(Meter(kSerials[i], i));
-        for (int i : silentMeters) {
-            FaultSpec f;
-            f.silent = true;
-            bench->SetFault(kSerials[i], f);
-        }
-        bench->Start();
-        QFile ini(Path("Settings.ini"));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[CONFIG]\r\nCOM=" + link.toUtf8() + "\r\n");
+            meters.push_back(Meter(kSerials[i], i));
+        for (int i : silentMeters)
+            meters[std::size_t(i)].fault.silent = true;
+        f->StartBench(meters);
     }
-    // A program start over the test directory.
+    // A program start over the test directory, as a new process would make it.
     void StartProgram()
     {
-        ResetProcessState();
-        app = std::make_unique<ScannerApplication>(dir->path(), false);
-        app->Show();
-        QVERIFY(QTest::qWaitForWindowExposed(&app->Form1()));
-        QVERIFY(app->Form1().ComPort1().Active());
+        ResetRunState();
+        QVERIFY(f->StartProgram(false));
     }
     void RestartProgram()
     {
-        app.reset();
+        f->StopProgram();
         StartProgram();
     }
 
-    TForm3& Wizard() { return app->Form3(); }
-    template <class T> T* W(const char* name) { return Wizard().findChild<T*>(QString::fromUtf8(name)); }
+    TForm3& Wizard() { return f->app->Form3(); }
+    template <class T> T* W(const char* name) { return BenchApp::Find<T>(Wizard(), name); }
     QPushButton* Button(const char* name) { return W<QPushButton>(name); }
     QTableWidget* Grid() { return W<QTableWidget>("ParGrid"); }
     QString Cell(int col, int row)
@@ -246,7 +210,7 @@ private:
     // dialog takes the six bench meters and opens the wizard.
     void StartNewRun(bool verification)
     {
-        ModalAnswer meters(&app->Form4(), [](QWidget* d) {
+        ModalAnswer meters(&f->app->Form4(), [](QWidget* d) {
             d->findChild<QComboBox*>(QStringLiteral("ComboBox1"))->setCurrentIndex(kDu50);
             d->findChild<QSpinBox*>(QStringLiteral("SpinEdit1"))->setValue(kMeters);
             auto* table = d->findChild<QTableWidget*>(QStringLiteral("SNTable"));
@@ -257,17 +221,17 @@ private:
         ClickMain(verification ? "Button8" : "Button7");
         QCOMPARE(meters.count(), 1);
         QVERIFY(Wizard().isVisible());
-        boxes->clear();
+        f->boxes.clear();
     }
     void ClickMain(const char* name)
     {
-        QTest::mouseClick(app->Form1().findChild<QPushButton*>(QString::fromUtf8(name)), Qt::LeftButton);
+        QTest::mouseClick(BenchApp::Find<QPushButton>(f->app->Form1(), name), Qt::LeftButton);
     }
     // "ДАЛЕЕ -->>", answering the flow-setting dialog with "Пуск" or "Отмена".
     void Next(bool start = true)
     {
-        ModalAnswer flow(&app->Form5(), [this, start](QWidget* d) {
-            volLabels << app->Form5().VolLabelText();
+        ModalAnswer flow(&f->app->Form5(), [this, start](QWidget* d) {
+            volLabels << f->app->Form5().VolLabelText();
             ClickChild(d, start ? "BitBtn1" : "BitBtn2");
         });
         QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
@@ -286,7 +250,7 @@ private:
         Next();
         Enter(StageBench(verification, stage));
         Compute();
-        QCOMPARE(boxes->texts(), QStringList());
+        QCOMPARE(f->boxes.texts(), QStringList());
         QCOMPARE(Indicator(), QStringLiteral("%1 выполнено %1").arg(stage));
     }
     void CheckStageResults(int stage)
@@ -303,18 +267,12 @@ private:
                      qPrintable(QStringLiteral("meter %1 stage %2").arg(i + 1).arg(stage)));
         }
     }
-    QByteArray ReadAll(const char* name)
-    {
-        QFile f(Path(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    QByteArray ReadAll(const char* name) { return f->ReadFile(QString::fromUtf8(name)); }
     void WriteFile(const char* name, QByteArray bytes)
     {
         if (DecimalSeparator() != QLatin1Char(','))
             bytes.replace(',', '.');
-        QFile f(Path(name));
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
+        QVERIFY(f->WriteFile(QString::fromUtf8(name), bytes));
     }
     // A stored calibration of two meters at stage 5, all computed.
     void WriteFinishedTwoMeterRun()
@@ -336,7 +294,7 @@ private:
     }
     void Resume(const char* button)
     {
-        boxes->answer(ModalResult::Yes);
+        f->boxes.answer(ModalResult::Yes);
         ClickMain(button);
         QVERIFY(Wizard().isVisible());
     }
@@ -344,18 +302,10 @@ private:
 private slots:
     void init()
     {
-        dir = std::make_unique<QTemporaryDir>();
-        boxes = std::make_unique<ScopedScriptedMessages>();
+        f = std::make_unique<BenchApp>();
         volLabels.clear();
     }
-    void cleanup()
-    {
-        app.reset();
-        bench.reset();
-        boxes.reset();
-        dir.reset();
-        ResetProcessState();
-    }
+    void cleanup() { f.reset(); }
 
     void aNewRunStartsEmptyAndWritesNothing()
     {
@@ -430,7 +380,7 @@ private slots:
 
         Enter(StageBench(false, 1));
         Compute();
-        QCOMPARE(boxes->texts(), QStringList());
+        QCOMPARE(f->boxes.texts(), QStringList());
         QCOMPARE(Indicator(), QStringLiteral("1 выполнено 1"));
         QCOMPARE(Buttons(), (QList<bool>{true, true, false, true}));
         CheckStageResults(1);
@@ -483,15 +433,15 @@ private slots:
 
         // The end of the run: confirm, then every meter is written while the
         // wizard's buttons are locked.
-        boxes->answer(ModalResult::Ok);
+        f->boxes.answer(ModalResult::Ok);
         QList<QList<bool>> buttonsDuringWrite;
-        boxes->onShow([&](const ShownMessage& m) {
+        f->boxes.onShow([&](const ShownMessage& m) {
             if (m.text == QStringLiteral("Параметры изменены"))
                 buttonsDuringWrite << Buttons();
         });
-        bench->ClearReceived();
+        f->bench->ClearReceived();
         QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
-        boxes->onShow(nullptr);
+        f->boxes.onShow(nullptr);
 
         QStringList expected{QStringLiteral("Калибровка окончена. Записать полученные данные?")};
         QStringList report;
@@ -500,22 +450,22 @@ private slots:
             report << QStringLiteral("Запись коеффициентов SN %1\t OK").arg(kSerials[i]);
         }
         expected << report.join(QStringLiteral("\n\r"));
-        QCOMPARE(boxes->texts(), expected);
-        QCOMPARE(boxes->shown().front().kind, MsgKind::Confirmation);
-        QCOMPARE(boxes->shown().front().buttons, int(mbOK | mbCancel));
-        QCOMPARE(boxes->shown().back().kind, MsgKind::Information);
+        QCOMPARE(f->boxes.texts(), expected);
+        QCOMPARE(f->boxes.shown().front().kind, MsgKind::Confirmation);
+        QCOMPARE(f->boxes.shown().front().buttons, int(mbOK | mbCancel));
+        QCOMPARE(f->boxes.shown().back().kind, MsgKind::Information);
         QCOMPARE(buttonsDuringWrite, QList<QList<bool>>(kMeters, QList<bool>{false, false, false, false}));
         QCOMPARE(Buttons(), (QList<bool>{true, true, false, true}));
 
         // A new run: no configuration read before the writes.
-        for (const auto& frame : bench->Received())
+        for (const auto& frame : f->bench->Received())
             QCOMPARE(int(frame.bytes[4]), int(kCmdWriteConfig));
 
         // The bench's stored configurations, value by value.
         for (int i = 0; i < kMeters; ++i) {
             const DeviceConfig original = *Meter(kSerials[i], i).config;
-            const DeviceConfig stored = bench->Meter(kSerials[i]).config;
-            QCOMPARE(bench->Meter(kSerials[i]).writes, 1);
+            const DeviceConfig stored = f->bench->Meter(kSerials[i]).config;
+            QCOMPARE(f->bench->Meter(kSerials[i]).writes, 1);
             QCOMPARE(stored.Dy, original.Dy);
             QCOMPARE(stored.Ves, original.Ves);
             QCOMPARE(stored.MainCal, original.MainCal);
@@ -542,16 +492,16 @@ private slots:
         const QStringList configs = ConfigRows();
 
         RestartProgram();
-        bench->ClearReceived();
+        f->bench->ClearReceived();
         Resume("Button7");
-        QCOMPARE(boxes->shown(),
+        QCOMPARE(f->boxes.shown(),
                  (std::vector<ShownMessage>{
                      {MsgKind::Warning,
                       "Предыдущий сеанс калибровки не был завершен. Для продолжения сеанса нажмите \"Yes\". Или "
                       "\"NO\" для запуска калибровки заново, при этом данные предыдущей калибровки будут уничтожены",
                       mbYes | mbNo | mbCancel}}));
-        boxes->clear();
-        QVERIFY(!app->Form4().isVisible());
+        f->boxes.clear();
+        QVERIFY(!f->app->Form4().isVisible());
         QCOMPARE(Indicator(), QStringLiteral("3 выполнено 3"));
         QCOMPARE(Entries(), entries);
         QCOMPARE(ConfigRows(), configs);
@@ -559,7 +509,7 @@ private slots:
         QCOMPARE(FlCell(0, 2), QStringLiteral("FL2  ->>>"));
         QCOMPARE(W<QLabel>("Label6")->text(), L("0.700 м3/ч"));
         QCOMPARE(Buttons(), (QList<bool>{true, true, false, false}));  // computing waits for a step
-        QVERIFY(bench->Received().empty());
+        QVERIFY(f->bench->Received().empty());
         QCOMPARE(InstalledMeters().Count, kMeters);
         QCOMPARE(InstalledMeters().DiameterIndex, kDu50);
 
@@ -567,15 +517,15 @@ private slots:
         // which the file does not hold, are carried rather than zeroed.
         for (int s = 4; s <= 5; ++s)
             RunStage(false, s);
-        boxes->answer(ModalResult::Ok);
+        f->boxes.answer(ModalResult::Ok);
         QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
-        QVERIFY(boxes->shown().back().text.endsWith(QStringLiteral("SN 1206\t OK")));
-        const auto frames = bench->Received();
+        QVERIFY(f->boxes.shown().back().text.endsWith(QStringLiteral("SN 1206\t OK")));
+        const auto frames = f->bench->Received();
         QCOMPARE(frames.size(), size_t(2 * kMeters));
         for (int i = 0; i < kMeters; ++i) {
             QCOMPARE(int(frames[size_t(2 * i)].bytes[4]), int(kCmdReadConfig));
             QCOMPARE(int(frames[size_t(2 * i + 1)].bytes[4]), int(kCmdWriteConfig));
-            const DeviceConfig stored = bench->Meter(kSerials[i]).config;
+            const DeviceConfig stored = f->bench->Meter(kSerials[i]).config;
             QCOMPARE(stored.Tail[0], uint8_t(0xA0 + i));
             QCOMPARE(stored.Tail[1], uint8_t(0x3C));
             for (int s = 1; s <= 5; ++s)
@@ -591,16 +541,16 @@ private slots:
         Resume("Button7");
         QCOMPARE(Indicator(), QStringLiteral("5 выполнено 5"));
         QCOMPARE(Cell(2, 7), L("1.022000"));  // K2 of meter 2 from the file
-        boxes->clear();
-        boxes->answer(ModalResult::Ok);
+        f->boxes.clear();
+        f->boxes.answer(ModalResult::Ok);
         QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
-        const ShownMessage report = boxes->shown().back();
+        const ShownMessage report = f->boxes.shown().back();
         QCOMPARE(report.kind, MsgKind::Error);
         QCOMPARE(report.text, QStringLiteral("Запись коеффициентов SN 1201\t OK\n\rЗапись коеффициентов SN 1202\t Нет связи"
                                              "\n\rОшибка записи! Проверте состояние линии связи подключенных "
                                              "приборов, затем повторите попытку"));
-        QCOMPARE(bench->Meter(1202).writes, 0);
-        const DeviceConfig stored = bench->Meter(1201).config;
+        QCOMPARE(f->bench->Meter(1202).writes, 0);
+        const DeviceConfig stored = f->bench->Meter(1201).config;
         QCOMPARE(stored.K2, float(1.012));
         QCOMPARE(stored.FL4, float(5.25));
         QCOMPARE(stored.Tail[0], uint8_t(0xA0));
@@ -614,37 +564,37 @@ private slots:
         StartNewRun(false);
         for (int s = 1; s <= 5; ++s)
             RunStage(false, s);
-        bench->SetBlocked(kSerials[2], true);
-        boxes->answer(ModalResult::Ok);
+        f->bench->SetBlocked(kSerials[2], true);
+        f->boxes.answer(ModalResult::Ok);
         QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
         QStringList lines;
         for (int i = 0; i < kMeters; ++i)
             lines << QStringLiteral("Запись коеффициентов SN %1\t%2").arg(kSerials[i]).arg(i == 2 ? " Нет связи" : " OK");
-        const ShownMessage report = boxes->shown().back();
+        const ShownMessage report = f->boxes.shown().back();
         QCOMPARE(report.kind, MsgKind::Error);
         QCOMPARE(report.buttons, int(mbOK));
         QCOMPARE(report.text, lines.join(QStringLiteral("\n\r")) +
                                   QStringLiteral("\n\rОшибка записи! Проверте состояние линии связи подключенных "
                                                  "приборов, затем повторите попытку"));
-        QVERIFY(boxes->texts().contains(QStringLiteral("Изменение параметров блокировано")));
-        QCOMPARE(bench->Meter(kSerials[2]).writes, 0);
+        QVERIFY(f->boxes.texts().contains(QStringLiteral("Изменение параметров блокировано")));
+        QCOMPARE(f->bench->Meter(kSerials[2]).writes, 0);
         QCOMPARE(Indicator(), QStringLiteral("5 выполнено 5"));  // the run stays at its end
 
         // Once the meter accepts changes, "ДАЛЕЕ -->>" writes again.
-        bench->SetBlocked(kSerials[2], false);
-        boxes->clear();
-        boxes->answer(ModalResult::Ok);
+        f->bench->SetBlocked(kSerials[2], false);
+        f->boxes.clear();
+        f->boxes.answer(ModalResult::Ok);
         QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
-        QCOMPARE(boxes->shown().back().kind, MsgKind::Information);
-        QCOMPARE(bench->Meter(kSerials[2]).writes, 1);
-        QCOMPARE(bench->Meter(kSerials[2]).config.K4, ExpectedFor(StageBench(false, 1), 2).k);
+        QCOMPARE(f->boxes.shown().back().kind, MsgKind::Information);
+        QCOMPARE(f->bench->Meter(kSerials[2]).writes, 1);
+        QCOMPARE(f->bench->Meter(kSerials[2]).config.K4, ExpectedFor(StageBench(false, 1), 2).k);
 
         // Cancelling the confirmation writes nothing.
-        boxes->clear();
-        boxes->answer(ModalResult::Cancel);
+        f->boxes.clear();
+        f->boxes.answer(ModalResult::Cancel);
         QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
-        QCOMPARE(boxes->count(), size_t(1));
-        QCOMPARE(bench->Meter(kSerials[2]).writes, 1);
+        QCOMPARE(f->boxes.count(), size_t(1));
+        QCOMPARE(f->bench->Meter(kSerials[2]).writes, 1);
     }
 
     void computationFailuresStopTheHandler()
@@ -660,7 +610,7 @@ private slots:
         // A measuring time of zero.
         W<QLineEdit>("Edit11")->setText(QStringLiteral("0"));
         Compute();
-        QCOMPARE(boxes->shown(), (std::vector<ShownMessage>{{MsgKind::Error, "Floating point division by zero.", mbOK}}));
+        QCOMPARE(f->boxes.shown(), (std::vector<ShownMessage>{{MsgKind::Error, "Floating point division by zero.", mbOK}}));
         QCOMPARE(Indicator(), QStringLiteral("1 выполнено 0"));
         QCOMPARE(Cell(1, 2), QString());
         QCOMPARE(ConfigRows(), configs);
@@ -668,11 +618,11 @@ private slots:
         QCOMPARE(InstalledMeters().Configs[0].K4, 1.0f);
 
         // A pulse count that is no number in column 4: columns 1-3 are done.
-        boxes->clear();
+        f->boxes.clear();
         W<QLineEdit>("Edit11")->setText(QString::number(b.t));
         Grid()->item(1, 4)->setText(QStringLiteral("12x"));
         Compute();
-        QCOMPARE(boxes->shown(), (std::vector<ShownMessage>{{MsgKind::Error, "'12x' is not a valid integer value.", mbOK}}));
+        QCOMPARE(f->boxes.shown(), (std::vector<ShownMessage>{{MsgKind::Error, "'12x' is not a valid integer value.", mbOK}}));
         for (int i = 0; i < 3; ++i) {
             const Expected e = ExpectedFor(b, i);
             QCOMPARE(Cell(i + 1, 2), F("%1.2f", e.error));
@@ -686,10 +636,10 @@ private slots:
         QCOMPARE(Indicator(), QStringLiteral("1 выполнено 0"));
 
         // A bad reference entry names its own text.
-        boxes->clear();
+        f->boxes.clear();
         W<QLineEdit>("Edit2")->setText(QStringLiteral("0;1"));
         Compute();
-        QCOMPARE(boxes->texts(), QStringList{QStringLiteral("'0;1' is not a valid floating point value.")});
+        QCOMPARE(f->boxes.texts(), QStringList{QStringLiteral("'0;1' is not a valid floating point value.")});
     }
 
     void aWholeVerificationReachesTheProtocolFields()
@@ -713,7 +663,7 @@ private slots:
                 b.g[5] = 0;  // a meter that gave no pulse
             Enter(b);
             Compute();
-            QCOMPARE(boxes->texts(), QStringList());
+            QCOMPARE(f->boxes.texts(), QStringList());
             for (int i = 0; i < kMeters; ++i)
                 QCOMPARE(Cell(i + 1, 2), F("%1.2f", ExpectedFor(b, i).error));
             if (s == 2)
@@ -730,23 +680,23 @@ private slots:
         Wizard().WriteProtocol = [&] { ++protocols; };
         {
             // The protocol fields dialog closed without OK: no protocol.
-            ModalAnswer fields(&app->Form6(), [](QWidget* d) { static_cast<QDialog*>(d)->reject(); });
-            boxes->answer(ModalResult::Ok);
+            ModalAnswer fields(&f->app->Form6(), [](QWidget* d) { static_cast<QDialog*>(d)->reject(); });
+            f->boxes.answer(ModalResult::Ok);
             QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
             QCOMPARE(fields.count(), 1);
-            QCOMPARE(boxes->shown().back(),
+            QCOMPARE(f->boxes.shown().back(),
                      (ShownMessage{MsgKind::Confirmation, "Поверка окончена. Записать полученные данные?", mbOK | mbCancel}));
             QCOMPARE(protocols, 0);
         }
         {
-            ModalAnswer fields(&app->Form6(), [](QWidget* d) { static_cast<QDialog*>(d)->accept(); });
-            boxes->answer(ModalResult::Ok);
+            ModalAnswer fields(&f->app->Form6(), [](QWidget* d) { static_cast<QDialog*>(d)->accept(); });
+            f->boxes.answer(ModalResult::Ok);
             QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
             QCOMPARE(fields.count(), 1);
             QCOMPARE(protocols, 1);
         }
-        bench->ClearReceived();
-        QVERIFY(bench->Received().empty());
+        f->bench->ClearReceived();
+        QVERIFY(f->bench->Received().empty());
     }
 
     void theResumeQuestionsAnswers()
@@ -757,16 +707,16 @@ private slots:
         StartProgram();
 
         // Cancel: nothing at all.
-        boxes->answer(ModalResult::Cancel);
+        f->boxes.answer(ModalResult::Cancel);
         ClickMain("Button7");
-        QCOMPARE(boxes->count(), size_t(1));
+        QCOMPARE(f->boxes.count(), size_t(1));
         QVERIFY(!Wizard().isVisible());
         QCOMPARE(ReadAll("Calibration.ini"), stored);
 
         // No: the old run is gone and a new one is entered.
-        boxes->clear();
-        boxes->answer(ModalResult::No);
-        ModalAnswer meters(&app->Form4(), [](QWidget* d) { ClickChild(d, "BitBtn2"); });
+        f->boxes.clear();
+        f->boxes.answer(ModalResult::No);
+        ModalAnswer meters(&f->app->Form4(), [](QWidget* d) { ClickChild(d, "BitBtn2"); });
         ClickMain("Button7");
         QCOMPARE(meters.count(), 1);
         QVERIFY(!QFile::exists(Path("Calibration.ini")));
@@ -774,10 +724,10 @@ private slots:
 
         // The verification question has its own text.
         WriteFile("Poverka.ini", "[CALIBRCFG]\r\nCALSTEP=0\r\nNP=1\r\nDYINDEX=4\r\n");
-        boxes->clear();
-        boxes->answer(ModalResult::Cancel);
+        f->boxes.clear();
+        f->boxes.answer(ModalResult::Cancel);
         ClickMain("Button8");
-        QCOMPARE(boxes->texts(),
+        QCOMPARE(f->boxes.texts(),
                  QStringList{QStringLiteral("Предыдущий сеанс поверки не был завершен. Для продолжения сеанса нажмите "
                                             "\"Yes\". Или \"NO\" для запуска калибровки заново, при этом данные "
                                             "предыдущей калибровки будут уничтожены")});
@@ -792,10 +742,10 @@ private slots:
         WriteFile("Calibration.ini", file);
         file = ReadAll("Calibration.ini");
         StartProgram();
-        boxes->answer(ModalResult::Yes);
+        f->boxes.answer(ModalResult::Yes);
         ClickMain("Button7");
-        QCOMPARE(boxes->count(), size_t(2));
-        const ShownMessage refusal = boxes->shown()[1];
+        QCOMPARE(f->boxes.count(), size_t(2));
+        const ShownMessage refusal = f->boxes.shown()[1];
         QCOMPARE(refusal.kind, MsgKind::Error);
         QVERIFY2(refusal.text.contains(Path("Calibration.ini")) && refusal.text.contains(QStringLiteral("NP = 9")),
                  qPrintable(refusal.text));

@@ -2,31 +2,24 @@
 // variant) against the virtual meter bench over a real pseudo-terminal, the
 // editor driven through its controls while it runs modally.
 
+#include "bench_app.h"
 #include "config_editor.h"
 #include "diameter_defaults.h"
 #include "installed_meters.h"
 #include "main_window.h"
-#include "meter_bench.h"
 #include "number_text.h"
-#include "scanner_app.h"
-#include "scripted_messages.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
 
-using metersim::FlowProfile;
-using metersim::MeterBench;
-using metersim::MeterSpec;
 
 namespace {
 
@@ -50,38 +43,19 @@ class ConfigEditorEndToEndTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<ScopedScriptedMessages> boxes;
-    std::unique_ptr<MeterBench> bench;
-    std::unique_ptr<ScannerApplication> app;
+    std::unique_ptr<BenchApp> f;
     DeviceConfig stored;  // the meter's configuration at the start
     DeviceConfig held;    // as the program read it
 
     void Start()
     {
-        const QString link = dir->filePath(QStringLiteral("ttyBench"));
-        bench = std::make_unique<MeterBench>(link.toStdString());
-        MeterSpec m;
-        m.serial = 4321;
-        m.diameterIndex = 4;
-        m.flow = FlowProfile::Constant(0);
         stored = DefaultConfigFor(4);
         stored.K1 = 0.987654f;
         stored.Tail = {0x12, 0x34, 0x56};  // carried from the read into the write
-        m.config = stored;
-        bench->AddMeter(m);
-        bench->Start();
-        QFile ini(dir->filePath(QStringLiteral("Settings.ini")));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[CONFIG]\r\nCOM=" + link.toUtf8() + "\r\n");
-        ini.close();
-        app = std::make_unique<ScannerApplication>(dir->path(), false);
-        app->Show();
-        QVERIFY(QTest::qWaitForWindowExposed(&app->Form1()));
-        QVERIFY(app->Form1().ComPort1().Active());
+        QVERIFY(f->Start({BenchMeter(4321, 4, 0, stored)}, false));
     }
-    template <class T> T* Main(const char* name) { return app->Form1().findChild<T*>(QString::fromUtf8(name)); }
-    template <class T> T* Editor(const QString& name) { return app->Form2().findChild<T*>(name); }
+    template <class T> T* Main(const char* name) { return BenchApp::Find<T>(f->app->Form1(), name); }
+    template <class T> T* Editor(const QString& name) { return f->app->Form2().findChild<T*>(name); }
     QLineEdit* Field(int n) { return Editor<QLineEdit>(n == 13 ? QStringLiteral("Edit13") : QStringLiteral("EdPar%1").arg(n)); }
     void Click(QAbstractButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
 
@@ -89,8 +63,8 @@ private:
     {
         Main<QSpinBox>("SpinEdit1")->setValue(4321);
         Click(Main<QPushButton>("Button2"));
-        QCOMPARE(boxes->count(), size_t(0));
-        held = app->Form1().Link().MainConfig;
+        QCOMPARE(f->boxes.count(), size_t(0));
+        held = f->app->Form1().Link().MainConfig;
         // Byte 54 of a read falls on the reply's checksum; the rest is the meter's.
         const auto read = ConfigBytes(held), kept = ConfigBytes(stored);
         QCOMPARE(std::vector<uint8_t>(read.begin(), read.end() - 1), std::vector<uint8_t>(kept.begin(), kept.end() - 1));
@@ -112,41 +86,30 @@ private:
         QTimer poll;
         poll.setInterval(5);
         connect(&poll, &QTimer::timeout, this, [&] {
-            if (QApplication::activeModalWidget() != &app->Form2() || !app->Form2().isVisible())
+            if (QApplication::activeModalWidget() != &f->app->Form2() || !f->app->Form2().isVisible())
                 return;
             poll.stop();
             ran = true;
-            action(app->Form2());
+            action(f->app->Form2());
         });
         poll.start();
         Click(Main<QPushButton>("Button3"));
         QVERIFY(ran);
-        QVERIFY(!app->Form2().isVisible());
+        QVERIFY(!f->app->Form2().isVisible());
     }
 
     std::vector<metersim::ReceivedFrame> WriteFrames() const
     {
         std::vector<metersim::ReceivedFrame> writes;
-        for (const auto& f : bench->Received())
-            if (f.valid && f.bytes.size() == size_t(kWriteConfigFrameLength) && f.bytes[4] == kCmdWriteConfig)
-                writes.push_back(f);
+        for (const auto& frame : f->bench->Received())
+            if (frame.valid && frame.bytes.size() == size_t(kWriteConfigFrameLength) && frame.bytes[4] == kCmdWriteConfig)
+                writes.push_back(frame);
         return writes;
     }
 
 private slots:
-    void init()
-    {
-        InstalledMeters() = InstalledMeterList{};
-        dir = std::make_unique<QTemporaryDir>();
-        boxes = std::make_unique<ScopedScriptedMessages>();
-    }
-    void cleanup()
-    {
-        app.reset();
-        bench.reset();
-        boxes.reset();
-        dir.reset();
-    }
+    void init() { f = std::make_unique<BenchApp>(); }
+    void cleanup() { f.reset(); }
 
     void changedK2AndSerialReachTheMeterByteForByte()
     {
@@ -160,13 +123,13 @@ private slots:
             shownDiameter = editor.findChild<QComboBox*>(QStringLiteral("ComboBox1"))->currentIndex();
             Type(Field(4), L("1#234567"));
             Type(Field(13), QStringLiteral("4400"));
-            boxes->answer(ModalResult::Ok);
+            f->boxes.answer(ModalResult::Ok);
             Click(editor.findChild<QPushButton*>(QStringLiteral("BitBtn1")));
         });
         QCOMPARE(shownSerial, QStringLiteral("4321"));
         QCOMPARE(shownK1, L("0#987654"));
         QCOMPARE(shownDiameter, 4);
-        QCOMPARE(boxes->shown(), (std::vector<ShownMessage>{
+        QCOMPARE(f->boxes.shown(), (std::vector<ShownMessage>{
                                      {MsgKind::Confirmation, QString::fromUtf8(kConfirm), mbOK | mbCancel},
                                      {MsgKind::Information, QStringLiteral("Параметры изменены"), mbOK}}));
 
@@ -178,7 +141,7 @@ private slots:
         QCOMPARE(writes[0].bytes, std::vector<uint8_t>(frame.begin(), frame.end()));
 
         // The meter now carries the new serial number and exactly the bytes sent.
-        const auto meters = bench->Meters();
+        const auto meters = f->bench->Meters();
         QCOMPARE(meters.size(), size_t(1));
         QCOMPARE(int(meters[0].serial), 4400);
         QCOMPARE(meters[0].writes, 1);
@@ -188,38 +151,38 @@ private slots:
         QCOMPARE(meters[0].config.K1, stored.K1);
 
         QCOMPARE(Main<QSpinBox>("SpinEdit1")->value(), 4400);
-        QCOMPARE(int(app->Form1().Link().CurrentSerialNumber), 4400);
-        QCOMPARE(app->Form1().Link().MainConfig, expected);
+        QCOMPARE(int(f->app->Form1().Link().CurrentSerialNumber), 4400);
+        QCOMPARE(f->app->Form1().Link().MainConfig, expected);
 
         // The meter answers under its new number.
-        boxes->clear();
+        f->boxes.clear();
         Click(Main<QPushButton>("Button2"));
-        QCOMPARE(boxes->count(), size_t(0));
-        QCOMPARE(app->Form1().Link().MainConfig.K2, 1.234567f);
+        QCOMPARE(f->boxes.count(), size_t(0));
+        QCOMPARE(f->app->Form1().Link().MainConfig.K2, 1.234567f);
     }
 
     void aMeterBlockingChangesKeepsEverything()
     {
         Start();
         ReadMeter();
-        bench->SetBlocked(4321, true);
+        f->bench->SetBlocked(4321, true);
         ChangeConfiguration([&](TForm2& editor) {
             Type(Field(4), L("1#5"));
             Type(Field(13), QStringLiteral("4400"));
-            boxes->answer(ModalResult::Ok);
+            f->boxes.answer(ModalResult::Ok);
             Click(editor.findChild<QPushButton*>(QStringLiteral("BitBtn1")));
         });
-        QCOMPARE(boxes->shown(), (std::vector<ShownMessage>{
+        QCOMPARE(f->boxes.shown(), (std::vector<ShownMessage>{
                                      {MsgKind::Confirmation, QString::fromUtf8(kConfirm), mbOK | mbCancel},
                                      {MsgKind::Plain, QStringLiteral("Изменение параметров блокировано"), mbOK}}));
         QCOMPARE(WriteFrames().size(), size_t(1));
-        const metersim::MeterSnapshot meter = bench->Meter(4321);
+        const metersim::MeterSnapshot meter = f->bench->Meter(4321);
         QCOMPARE(ConfigBytes(meter.config), ConfigBytes(stored));
         QCOMPARE(meter.writes, 0);
         QCOMPARE(Main<QSpinBox>("SpinEdit1")->value(), 4321);
-        QCOMPARE(int(app->Form1().Link().CurrentSerialNumber), 4321);
+        QCOMPARE(int(f->app->Form1().Link().CurrentSerialNumber), 4321);
         // The held configuration keeps what was sent.
-        QCOMPARE(app->Form1().Link().MainConfig.K2, 1.5f);
+        QCOMPARE(f->app->Form1().Link().MainConfig.K2, 1.5f);
     }
 
     void closingTheEditorWritesNothingAndTheNextOpeningStartsAfresh()
@@ -231,9 +194,9 @@ private slots:
             Type(Field(13), QStringLiteral("9"));
             editor.close();  // the title bar's close button
         });
-        QCOMPARE(boxes->count(), size_t(0));
+        QCOMPARE(f->boxes.count(), size_t(0));
         QCOMPARE(WriteFrames().size(), size_t(0));
-        QCOMPARE(app->Form1().Link().MainConfig, held);
+        QCOMPARE(f->app->Form1().Link().MainConfig, held);
 
         QString k2, serial;
         ChangeConfiguration([&](TForm2& editor) {
@@ -259,11 +222,11 @@ private slots:
             editor.close();
         });
         QVERIFY(stayedOpen);
-        QCOMPARE(boxes->shown(), (std::vector<ShownMessage>{
+        QCOMPARE(f->boxes.shown(), (std::vector<ShownMessage>{
                                      {MsgKind::Error, QStringLiteral("'abc' is not a valid floating point value."), mbOK}}));
         QCOMPARE(WriteFrames().size(), size_t(0));
-        QCOMPARE(app->Form1().Link().MainConfig, held);  // K0 not half-applied
-        QCOMPARE(ConfigBytes(bench->Meter(4321).config), ConfigBytes(stored));
+        QCOMPARE(f->app->Form1().Link().MainConfig, held);  // K0 not half-applied
+        QCOMPARE(ConfigBytes(f->bench->Meter(4321).config), ConfigBytes(stored));
     }
 
     void openingBeforeAnyReadShowsZeros()

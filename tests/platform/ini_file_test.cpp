@@ -38,6 +38,14 @@ QString U(const char* utf8)
     return QString::fromUtf8(utf8);
 }
 
+// A table row prints as its name, so a failure says which row.
+template <class Case>
+    requires requires(const Case& c) { c.name; }
+void PrintTo(const Case& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class IniTest : public testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
@@ -128,11 +136,6 @@ struct ReadCase {
     const char* key;
     const char* expected;  // "<def>" = the default came back
 };
-
-void PrintTo(const ReadCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class IniRead : public IniTest, public testing::WithParamInterface<ReadCase> {};
 
@@ -250,11 +253,6 @@ struct WriteCase {
     QByteArray after;
 };
 
-void PrintTo(const WriteCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
 class IniWrite : public IniTest, public testing::WithParamInterface<WriteCase> {};
 
 TEST_P(IniWrite, BytesAfterWrite)
@@ -327,11 +325,6 @@ struct EraseCase {
     const char* key;
     QByteArray after;  // "<none>": no file
 };
-
-void PrintTo(const EraseCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class IniErase : public IniTest, public testing::WithParamInterface<EraseCase> {};
 

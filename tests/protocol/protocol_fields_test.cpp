@@ -2,16 +2,14 @@
 // defaults, the emptiness check, the report number and the names it keeps
 // in "Settings.ini".
 
+#include "bench_app.h"
 #include "main_window.h"
 #include "protocol_fields_dialog.h"
 #include "scanner_app.h"
-#include "scripted_messages.h"
 
 #include <QComboBox>
-#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -19,19 +17,6 @@
 #include <memory>
 
 namespace {
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
 
 // "Иванов И.И." and "Петров П.П." in Windows-1251.
 const QByteArray kIvanov("\xC8\xE2\xE0\xED\xEE\xE2 \xC8.\xC8.");
@@ -44,20 +29,17 @@ class ProtocolFieldsTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<ScopedScriptedMessages> boxes;
-    std::unique_ptr<ScannerApplication> app;
+    std::unique_ptr<BenchApp> f;
 
-    QString SettingsPath() const { return dir->filePath(QStringLiteral("Settings.ini")); }
+    QString SettingsPath() const { return f->Path(QStringLiteral("Settings.ini")); }
+    QByteArray SettingsBytes() const { return f->ReadFile(QStringLiteral("Settings.ini")); }
     void Start(const QByteArray& settings)
     {
-        WriteAll(SettingsPath(), settings);
-        app = std::make_unique<ScannerApplication>(dir->path(), true);
-        app->Show();
-        QVERIFY(QTest::qWaitForWindowExposed(&app->Form1()));
+        QVERIFY(f->WriteFile(QStringLiteral("Settings.ini"), settings));
+        QVERIFY(f->ShowProgram(true));
     }
-    TForm6& Form() { return app->Form6(); }
-    template <class T> T* Control(const char* name) { return Form().findChild<T*>(QString::fromUtf8(name)); }
+    TForm6& Form() { return f->app->Form6(); }
+    template <class T> T* Control(const char* name) { return BenchApp::Find<T>(Form(), name); }
     QLineEdit* Edit(const char* name) { return Control<QLineEdit>(name); }
     void Open()
     {
@@ -73,17 +55,8 @@ private:
     }
 
 private slots:
-    void init()
-    {
-        dir = std::make_unique<QTemporaryDir>();
-        boxes = std::make_unique<ScopedScriptedMessages>();
-    }
-    void cleanup()
-    {
-        app.reset();
-        boxes.reset();
-        dir.reset();
-    }
+    void init() { f = std::make_unique<BenchApp>(); }
+    void cleanup() { f.reset(); }
 
     void showsItsDefaultsAndTheRememberedNames()
     {
@@ -114,12 +87,12 @@ private slots:
         Ok();
         QCOMPARE(Form().result(), int(QDialog::Accepted));
         QVERIFY(!Form().isVisible());
-        QCOMPARE(boxes->count(), size_t(0));
-        QCOMPARE(app->Form1().Settings().RepNo, 8);
-        QCOMPARE(ReadAll(SettingsPath()),
+        QCOMPARE(f->boxes.count(), size_t(0));
+        QCOMPARE(f->app->Form1().Settings().RepNo, 8);
+        QCOMPARE(SettingsBytes(),
                  "[CONFIG]\r\nCOM=\r\nREPNO=8\r\nFIO1=" + kIvanov + "\r\nFIO2=" + kPetrov + "\r\n");
         // The names in memory stay as read at start; the fields keep theirs.
-        QCOMPARE(app->Form1().Settings().Fio1, QStringLiteral("old"));
+        QCOMPARE(f->app->Form1().Settings().Fio1, QStringLiteral("old"));
         QCOMPARE(Form().TestedBy(), QStringLiteral("Иванов И.И."));
         QCOMPARE(Form().Modification(), QStringLiteral("ДР-485"));
         QCOMPARE(Form().WaterTemperature(), QStringLiteral("20"));
@@ -129,8 +102,8 @@ private slots:
         // Every accept takes the next number.
         Open();
         Ok();
-        QCOMPARE(app->Form1().Settings().RepNo, 9);
-        QVERIFY(ReadAll(SettingsPath()).contains("REPNO=9\r\n"));
+        QCOMPARE(f->app->Form1().Settings().RepNo, 9);
+        QVERIFY(SettingsBytes().contains("REPNO=9\r\n"));
     }
 
     void anEmptyFieldKeepsTheDialogOpen_data()
@@ -154,10 +127,10 @@ private slots:
         else
             Edit(field.toLatin1().constData())->clear();
         Ok();
-        QCOMPARE(boxes->shown(), (std::vector<ShownMessage>{{MsgKind::Warning, kEmptyWarning, mbOK}}));
+        QCOMPARE(f->boxes.shown(), (std::vector<ShownMessage>{{MsgKind::Warning, kEmptyWarning, mbOK}}));
         QVERIFY(Form().isVisible());
-        QCOMPARE(app->Form1().Settings().RepNo, 7);
-        QCOMPARE(ReadAll(SettingsPath()), settings);
+        QCOMPARE(f->app->Form1().Settings().RepNo, 7);
+        QCOMPARE(SettingsBytes(), settings);
         Form().reject();
     }
 
@@ -168,24 +141,24 @@ private slots:
         FillAll();
         Edit("Edit1")->clear();
         QTest::keyClick(Edit("Edit1"), Qt::Key_Return);
-        QCOMPARE(boxes->texts(), QStringList{kEmptyWarning});
+        QCOMPARE(f->boxes.texts(), QStringList{kEmptyWarning});
         QVERIFY(Form().isVisible());
         // Enter in the combo box's edit part presses OK as well.
-        boxes->clear();
+        f->boxes.clear();
         QTest::keyClick(Control<QComboBox>("ComboBox1")->lineEdit(), Qt::Key_Return);
-        QCOMPARE(boxes->texts(), QStringList{kEmptyWarning});
+        QCOMPARE(f->boxes.texts(), QStringList{kEmptyWarning});
         QVERIFY(Form().isVisible());
 
         // A blank is a character; a modification typed by hand is taken.
-        boxes->clear();
+        f->boxes.clear();
         Edit("Edit1")->setText(QStringLiteral(" "));
         Control<QComboBox>("ComboBox1")->setEditText(QStringLiteral("ДР-485М"));
         QTest::keyClick(Edit("Edit1"), Qt::Key_Return);
-        QCOMPARE(boxes->count(), size_t(0));
+        QCOMPARE(f->boxes.count(), size_t(0));
         QCOMPARE(Form().result(), int(QDialog::Accepted));
         QCOMPARE(Form().Modification(), QStringLiteral("ДР-485М"));
         QCOMPARE(Form().WaterTemperature(), QStringLiteral(" "));
-        QCOMPARE(app->Form1().Settings().RepNo, 8);
+        QCOMPARE(f->app->Form1().Settings().RepNo, 8);
     }
 
     void closingIsCancelAndEscapeDoesNothing()
@@ -198,8 +171,8 @@ private slots:
         QVERIFY(Form().isVisible());
         Form().close();
         QCOMPARE(Form().result(), int(QDialog::Rejected));
-        QCOMPARE(app->Form1().Settings().RepNo, 7);
-        QCOMPARE(ReadAll(SettingsPath()), settings);
+        QCOMPARE(f->app->Form1().Settings().RepNo, 7);
+        QCOMPARE(SettingsBytes(), settings);
         // The fields keep their texts for the next showing.
         Open();
         QCOMPARE(Control<QComboBox>("ComboBox1")->currentText(), QStringLiteral("ДР-485"));
@@ -214,11 +187,11 @@ private slots:
         Edit("Edit3")->setText(QStringLiteral("Сидоров С.С."));
         Edit("Edit4")->setText(QStringLiteral("Кузнецов К.К."));
         Ok();
-        QCOMPARE(app->Form1().Settings().RepNo, 2);  // REPNO defaults to 1
-        app.reset();
+        QCOMPARE(f->app->Form1().Settings().RepNo, 2);  // REPNO defaults to 1
+        f->StopProgram();
 
-        app = std::make_unique<ScannerApplication>(dir->path(), true);
-        QCOMPARE(app->Form1().Settings().RepNo, 2);
+        f->app = std::make_unique<ScannerApplication>(f->dir.path(), true);
+        QCOMPARE(f->app->Form1().Settings().RepNo, 2);
         QCOMPARE(Edit("Edit3")->text(), QStringLiteral("Сидоров С.С."));
         QCOMPARE(Edit("Edit4")->text(), QStringLiteral("Кузнецов К.К."));
     }
@@ -230,11 +203,11 @@ private slots:
         Open();
         FillAll();
         Ok();
-        QCOMPARE(boxes->shown(),
+        QCOMPARE(f->boxes.shown(),
                  (std::vector<ShownMessage>{{MsgKind::Error, QStringLiteral("Unable to write to ") + SettingsPath() + '.', mbOK}}));
         QCOMPARE(Form().result(), int(QDialog::Accepted));
         QVERIFY(!Form().isVisible());
-        QCOMPARE(app->Form1().Settings().RepNo, 8);
+        QCOMPARE(f->app->Form1().Settings().RepNo, 8);
         ::chmod(SettingsPath().toLocal8Bit().constData(), 0644);
     }
 };

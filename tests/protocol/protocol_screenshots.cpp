@@ -17,46 +17,22 @@
 #include "scanner_app.h"
 #include "scripted_messages.h"
 #include "spreadsheet_app.h"
+#include "window_shots.h"
 #include "wizard_window.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QScreen>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <cstdio>
 
 namespace {
-
-void Pump(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
-
-bool Save(QWidget& w, const QString& file)
-{
-    Pump(400);
-    QPixmap shot;
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
-        const QRect r = w.frameGeometry();
-        shot = QGuiApplication::primaryScreen()->grabWindow(0, r.x(), r.y(), r.width(), r.height());
-    } else {
-        shot = w.grab();
-    }
-    const bool ok = shot.save(file);
-    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(file));
-    return ok;
-}
 
 bool Run(const QString& program, const QStringList& args)
 {
@@ -113,7 +89,7 @@ int main(int argc, char** argv)
     form6.findChild<QComboBox*>(QStringLiteral("ComboBox1"))->setCurrentIndex(1);
     form6.open();
     Pump(200);
-    bool ok = Save(form6, out + QStringLiteral("/protocol_fields.png"));
+    bool ok = SaveShot(form6, out + QStringLiteral("/protocol_fields.png"));
 
     // OK, then the protocol for six meters as the wizard makes it.
     const VerificationRun run = SampleRun(6);

@@ -2,22 +2,18 @@
 // their real controls (offscreen) against the virtual meter bench over a real
 // pseudo-terminal; and the chart they share.
 
+#include "bench_app.h"
 #include "flow_chart.h"
 #include "flow_setting_dialog.h"
 #include "installed_meters.h"
 #include "main_window.h"
-#include "meter_bench.h"
 #include "number_text.h"
 #include "scan_window.h"
-#include "scanner_app.h"
-#include "scripted_messages.h"
 
 #include <QCheckBox>
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -30,19 +26,11 @@
 using metersim::BenchOptions;
 using metersim::FaultSpec;
 using metersim::FlowProfile;
-using metersim::MeterBench;
 using metersim::MeterSpec;
 
 namespace {
 
-MeterSpec Meter(SerialNumber serial, double flow)
-{
-    MeterSpec m;
-    m.serial = serial;
-    m.diameterIndex = 4;
-    m.flow = FlowProfile::Constant(flow);
-    return m;
-}
+MeterSpec Meter(SerialNumber serial, double flow) { return BenchMeter(serial, 4, flow); }
 
 QString Localised(const char* text) { return QString::fromUtf8(text).replace(QLatin1Char('.'), DecimalSeparator()); }
 
@@ -62,41 +50,15 @@ class FlowChartWindowsTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<ScopedScriptedMessages> boxes;
-    std::unique_ptr<MeterBench> bench;
-    std::unique_ptr<ScannerApplication> app;
-
-    void Start(std::initializer_list<MeterSpec> meters, BenchOptions options = {})
-    {
-        const QString link = dir->filePath(QStringLiteral("ttyBench"));
-        bench = std::make_unique<MeterBench>(link.toStdString(), options);
-        for (const MeterSpec& m : meters)
-            bench->AddMeter(m);
-        bench->Start();
-        QFile ini(dir->filePath(QStringLiteral("Settings.ini")));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[CONFIG]\r\nCOM=" + link.toUtf8() + "\r\n");
-        ini.close();
-        app = std::make_unique<ScannerApplication>(dir->path(), true);
-        app->Show();
-        QVERIFY(QTest::qWaitForWindowExposed(&app->Form1()));
-        QVERIFY(app->Form1().ComPort1().Active());
-    }
+    std::unique_ptr<BenchApp> f;
 
     FlowChartWindow& Window(const QString& which)
     {
         if (which == QLatin1String("scan"))
-            return app->Form7();
-        return app->Form5();
+            return f->app->Form7();
+        return f->app->Form5();
     }
-    template <class T> static T* Control(QWidget& w, const char* name)
-    {
-        T* c = w.findChild<T*>(QString::fromUtf8(name));
-        if (!c)
-            qFatal("no control %s", name);
-        return c;
-    }
+    template <class T> static T* Control(QWidget& w, const char* name) { return BenchApp::Find<T>(w, name); }
     // Shows the window non-modally (the modal loop is tested on its own) and
     // starts scanning with the period given.
     static void ShowScanning(FlowChartWindow& w, int periodMs)
@@ -119,30 +81,10 @@ private:
     {
         return QTest::qWaitFor([&] { return w.Chart().PointCount(index) >= count; }, timeoutMs);
     }
-    std::vector<SerialNumber> RequestedSerials() const
-    {
-        std::vector<SerialNumber> out;
-        for (const auto& f : bench->Received())
-            if (f.valid)
-                out.push_back(static_cast<SerialNumber>(f.bytes[2] | (f.bytes[3] << 8)));
-        return out;
-    }
 
 private slots:
-    void init()
-    {
-        InstalledMeters() = InstalledMeterList{};
-        dir = std::make_unique<QTemporaryDir>();
-        boxes = std::make_unique<ScopedScriptedMessages>();
-    }
-    void cleanup()
-    {
-        app.reset();
-        bench.reset();
-        boxes.reset();
-        dir.reset();
-        InstalledMeters() = InstalledMeterList{};
-    }
+    void init() { f = std::make_unique<BenchApp>(); }
+    void cleanup() { f.reset(); }
 
     void twoInstalledMetersUseSeriesOneAndTwoOnly_data()
     {
@@ -153,7 +95,7 @@ private slots:
     void twoInstalledMetersUseSeriesOneAndTwoOnly()
     {
         QFETCH(QString, window);
-        Start({Meter(101, 2.5), Meter(20202, 7.25), Meter(303, 1.0)});
+        QVERIFY(f->Start({Meter(101, 2.5), Meter(20202, 7.25), Meter(303, 1.0)}, true));
         SetList({101, 20202});
         FlowChartWindow& w = Window(window);
         ShowScanning(w, 200);
@@ -169,16 +111,16 @@ private slots:
         QCOMPARE(w.Chart().Points(1), (QList<QPointF>{{0, 7.25}, {1, 7.25}, {2, 7.25}}));
         for (int i = 2; i < 6; ++i)
             QCOMPARE(w.Chart().PointCount(i), 0);
-        const auto serials = RequestedSerials();
+        const auto serials = f->RequestedSerials();
         QCOMPARE(std::count(serials.begin(), serials.end(), SerialNumber(303)), 0);
-        QCOMPARE(boxes->count(), size_t(0));
+        QCOMPARE(f->boxes.count(), size_t(0));
     }
 
     void withoutAListTheCurrentMeterIsChartedWithItsRange()
     {
-        Start({Meter(555, 3.0), Meter(556, 4.0)});
-        Control<QSpinBox>(app->Form1(), "SpinEdit1")->setValue(555);
-        TForm7& w = app->Form7();
+        QVERIFY(f->Start({Meter(555, 3.0), Meter(556, 4.0)}, true));
+        Control<QSpinBox>(f->app->Form1(), "SpinEdit1")->setValue(555);
+        TForm7& w = f->app->Form7();
         QVERIFY(!Control<QCheckBox>(w, "CheckBox3")->isChecked());
         ShowScanning(w, 200);
         QVERIFY(WaitPoints(w, 0, 2));
@@ -188,7 +130,7 @@ private slots:
             QCOMPARE(w.Chart().SeriesTitle(i), QStringLiteral("---"));
             QCOMPARE(w.Chart().PointCount(i), 0);
         }
-        const auto serials = RequestedSerials();
+        const auto serials = f->RequestedSerials();
         QVERIFY(!serials.empty());
         QVERIFY(std::all_of(serials.begin(), serials.end(), [](SerialNumber s) { return s == 555; }));
     }
@@ -217,12 +159,12 @@ private slots:
         QFETCH(bool, clearFirst);
         QFETCH(QList<double>, flows);
         QFETCH(QStringList, ranges);
-        Start({Meter(4321, 10.0)});
+        QVERIFY(f->Start({Meter(4321, 10.0)}, true));
         if (withList)
             SetList({4321});
         else
-            Control<QSpinBox>(app->Form1(), "SpinEdit1")->setValue(4321);
-        TForm7& w = app->Form7();
+            Control<QSpinBox>(f->app->Form1(), "SpinEdit1")->setValue(4321);
+        TForm7& w = f->app->Form7();
         Control<QCheckBox>(w, "CheckBox3")->setChecked(true);
         ShowScanning(w, 200);
         int points = 0;
@@ -235,7 +177,7 @@ private slots:
         }
         for (int k = 0; k < flows.size(); ++k) {
             // No poll is under way while the test runs: the next one reads the new flow.
-            bench->SetFlow(4321, FlowProfile::Constant(flows[k]));
+            f->bench->SetFlow(4321, FlowProfile::Constant(flows[k]));
             QVERIFY(WaitPoints(w, 0, ++points));
             const QString expected = FormatText("№ %-5d %03.3f ", {4321LL, flows[k]}) + Localised(qPrintable(ranges[k]));
             QCOMPARE(w.Chart().SeriesTitle(0), expected);
@@ -246,13 +188,13 @@ private slots:
 
     void rangeFollowsTheCheckBoxAndSurvivesShowings()
     {
-        Start({Meter(11, 2.0)});
+        QVERIFY(f->Start({Meter(11, 2.0)}, true));
         SetList({11});
-        TForm7& w = app->Form7();
+        TForm7& w = f->app->Form7();
         ShowScanning(w, 200);
         QVERIFY(WaitPoints(w, 0, 1));
         QCOMPARE(w.Chart().SeriesTitle(0), Localised("№ 11    2.000"));
-        bench->SetFlow(11, FlowProfile::Constant(2.75));
+        f->bench->SetFlow(11, FlowProfile::Constant(2.75));
         Control<QCheckBox>(w, "CheckBox3")->setChecked(true);
         QVERIFY(WaitPoints(w, 0, 2));
         QCOMPARE(w.Chart().SeriesTitle(0), Localised("№ 11    2.750 0.750"));
@@ -260,7 +202,7 @@ private slots:
         QVERIFY(!w.Timer().isActive());
 
         // Shown again: points and extremes are those of the last showing.
-        bench->SetFlow(11, FlowProfile::Constant(1.5));
+        f->bench->SetFlow(11, FlowProfile::Constant(1.5));
         w.show();
         QVERIFY(w.Timer().isActive());
         QCOMPARE(w.Chart().PointCount(0), 2);
@@ -283,7 +225,7 @@ private slots:
         QFETCH(QString, window);
         QFETCH(bool, silent);
         QFETCH(QStringList, perPoll);
-        Start({Meter(101, 1.0), Meter(202, 2.0), Meter(303, 3.0)});
+        QVERIFY(f->Start({Meter(101, 1.0), Meter(202, 2.0), Meter(303, 3.0)}, true));
         SetList({101, 202, 303});
         FlowChartWindow& w = Window(window);
         if (auto* range = w.findChild<QCheckBox*>(QStringLiteral("CheckBox3")))
@@ -296,19 +238,19 @@ private slots:
         FaultSpec fault;
         fault.silent = silent;
         fault.wrongDeviceType = !silent;
-        bench->SetFault(202, fault);
-        bench->SetFlow(101, FlowProfile::Constant(1.25));
-        bench->SetFlow(202, FlowProfile::Constant(9.0));
-        bench->SetFlow(303, FlowProfile::Constant(3.25));
+        f->bench->SetFault(202, fault);
+        f->bench->SetFlow(101, FlowProfile::Constant(1.25));
+        f->bench->SetFlow(202, FlowProfile::Constant(9.0));
+        f->bench->SetFlow(303, FlowProfile::Constant(3.25));
         std::vector<bool> timerStoppedDuringBox;
-        boxes->onShow([&](const ShownMessage&) { timerStoppedDuringBox.push_back(!w.Timer().isActive()); });
+        f->boxes.onShow([&](const ShownMessage&) { timerStoppedDuringBox.push_back(!w.Timer().isActive()); });
 
         QVERIFY(WaitPoints(w, 2, 3, 30000));
         StopScanning(w);
         QStringList expected;
         for (int poll = 0; poll < 2; ++poll)
             expected += perPoll;
-        QCOMPARE(boxes->texts(), expected);
+        QCOMPARE(f->boxes.texts(), expected);
         QVERIFY(std::all_of(timerStoppedDuringBox.begin(), timerStoppedDuringBox.end(), [](bool b) { return b; }));
         QCOMPARE(w.Chart().SeriesTitle(1), title202);
         QCOMPARE(w.Chart().PointCount(1), 1);
@@ -316,21 +258,21 @@ private slots:
         QCOMPARE(w.Chart().PointCount(0), 3);
         QVERIFY(w.Chart().SeriesTitle(2).startsWith(QStringLiteral("№ 303   ") + Localised("3.250")));
         if (window == QLatin1String("scan"))
-            QCOMPARE(app->Form7().Extremes(1).Largest, 2.0);  // 9.0 never read
+            QCOMPARE(f->app->Form7().Extremes(1).Largest, 2.0);  // 9.0 never read
     }
 
     void flowThatIsNotANumberBreaksNeitherThePollNorTheChart()
     {
-        Start({Meter(101, std::nan("")), Meter(202, 2.0)});
+        QVERIFY(f->Start({Meter(101, std::nan("")), Meter(202, 2.0)}, true));
         SetList({101, 202});
-        TForm7& w = app->Form7();
+        TForm7& w = f->app->Form7();
         ShowScanning(w, 200);
         QVERIFY(WaitPoints(w, 1, 2));
         StopScanning(w);
         QVERIFY(w.Chart().SeriesTitle(0).startsWith(QStringLiteral("№ 101   ")));
         QCOMPARE(w.Chart().PointCount(0), 0);  // nothing to draw
         QCOMPARE(w.Chart().SeriesTitle(1), Localised("№ 202   2.000"));
-        QCOMPARE(boxes->count(), size_t(0));
+        QCOMPARE(f->boxes.count(), size_t(0));
         QVERIFY(std::isfinite(w.Chart().AxisY()->min()) && std::isfinite(w.Chart().AxisY()->max()));
     }
 
@@ -338,25 +280,25 @@ private slots:
     {
         MeterSpec slow = Meter(101, 1.0);
         slow.fault.lateMs = 400;
-        Start({slow, Meter(202, 2.0)});
+        QVERIFY(f->Start({slow, Meter(202, 2.0)}, true));
         SetList({101, 202});
-        TForm7& w = app->Form7();
+        TForm7& w = f->app->Form7();
         ShowScanning(w, 5000);
         bool timerRunningAfter = false;
         int requestsDuringPoll = -1;
         // The main window waits for a reply; a tick of the scanning window
         // comes meanwhile (it is shown modally from that wait, say).
         QTimer::singleShot(100, &w, [&] {
-            const size_t before = bench->Received().size();
+            const size_t before = f->bench->Received().size();
             w.Timer1Timer();
-            requestsDuringPoll = int(bench->Received().size() - before);
+            requestsDuringPoll = int(f->bench->Received().size() - before);
             timerRunningAfter = w.Timer().isActive();
         });
         DeviceState state{};
-        QVERIFY(app->Form1().Link().ReadDeviceState(101, state));
+        QVERIFY(f->app->Form1().Link().ReadDeviceState(101, state));
         QCOMPARE(requestsDuringPoll, 0);
         QVERIFY(timerRunningAfter);
-        QCOMPARE(boxes->count(), size_t(0));
+        QCOMPARE(f->boxes.count(), size_t(0));
         QCOMPARE(w.Chart().PointCount(0), 0);
         QCOMPARE(w.Chart().PointCount(1), 0);
         QCOMPARE(w.Chart().SeriesTitle(0), QString());
@@ -370,9 +312,9 @@ private slots:
         options.pace = true;
         MeterSpec slow = Meter(202, 2.0);
         slow.fault.lateMs = 250;
-        Start({Meter(101, 1.0), slow}, options);
+        QVERIFY(f->Start({Meter(101, 1.0), slow}, true, options));
         SetList({101, 202});
-        TForm7& w = app->Form7();
+        TForm7& w = f->app->Form7();
         ShowScanning(w, 500);
         QVERIFY(WaitPoints(w, 1, 2));
         Control<QSpinBox>(w, "SpinEdit1")->setValue(200);
@@ -383,10 +325,10 @@ private slots:
         QTest::qWait(600);  // any reply still on the wire arrives
 
         std::vector<metersim::ReceivedFrame> requests;
-        for (const auto& f : bench->Received())
-            if (f.valid)
-                requests.push_back(f);
-        const auto replies = bench->Sent();
+        for (const auto& frame : f->bench->Received())
+            if (frame.valid)
+                requests.push_back(frame);
+        const auto replies = f->bench->Sent();
         QCOMPARE(requests.size(), replies.size());
         QVERIFY(requests.size() >= 14);
         for (size_t k = 0; k < requests.size(); ++k) {
@@ -412,9 +354,9 @@ private slots:
     {
         MeterSpec slow = Meter(101, 1.0);
         slow.fault.lateMs = 300;
-        Start({slow, Meter(202, 2.0)});
+        QVERIFY(f->Start({slow, Meter(202, 2.0)}, true));
         SetList({101, 202});
-        TForm7& w = app->Form7();
+        TForm7& w = f->app->Form7();
         ShowScanning(w, 200);
         QVERIFY(WaitPoints(w, 1, 1));
 
@@ -434,16 +376,16 @@ private slots:
         QCOMPARE(w.Chart().PointCount(0), 4);
         QCOMPARE(w.Chart().PointCount(1), 2);
         QVERIFY(!w.Timer().isActive());
-        const size_t requests = bench->Received().size();
+        const size_t requests = f->bench->Received().size();
         QTest::qWait(500);
-        QCOMPARE(bench->Received().size(), requests);
+        QCOMPARE(f->bench->Received().size(), requests);
 
         // Shown again with the box still ticked: polling resumes at once.
         w.show();
         QVERIFY(w.Timer().isActive());
         QVERIFY(WaitPoints(w, 1, 3));
         StopScanning(w);
-        QCOMPARE(boxes->count(), size_t(0));
+        QCOMPARE(f->boxes.count(), size_t(0));
     }
 
     void flowSettingDialogResult_data()
@@ -460,8 +402,8 @@ private slots:
     {
         QFETCH(QString, action);
         QFETCH(int, result);
-        Start({});
-        TForm5& d = app->Form5();
+        QVERIFY(f->Start({}, true));
+        TForm5& d = f->app->Form5();
         d.SetVolLabelText(FormatText("%1.3f м3/ч", {12.5}));
         bool shownModal = false;
         QString label;
@@ -489,9 +431,9 @@ private slots:
 
     void flowSettingDialogKeepsItsPointsForTheNextShowing()
     {
-        Start({Meter(77, 4.5)});
+        QVERIFY(f->Start({Meter(77, 4.5)}, true));
         SetList({77});
-        TForm5& d = app->Form5();
+        TForm5& d = f->app->Form5();
         Control<QSpinBox>(d, "SpinEdit1")->setValue(200);
         QTimer::singleShot(0, &d, [&] {
             Control<QCheckBox>(d, "CheckBox1")->click();
@@ -523,8 +465,8 @@ private slots:
 
     void scanningWindowOpensModalAndMaximisedFromTheMainWindow()
     {
-        Start({});
-        TForm7& w = app->Form7();
+        QVERIFY(f->Start({}, true));
+        TForm7& w = f->app->Form7();
         bool modal = false, maximised = false;
         QString caption;
         QTimer::singleShot(0, &w, [&] {
@@ -537,18 +479,18 @@ private slots:
                     w.close();
             });
         });
-        QTest::mouseClick(Control<QPushButton>(app->Form1(), "Button9"), Qt::LeftButton);
+        QTest::mouseClick(Control<QPushButton>(f->app->Form1(), "Button9"), Qt::LeftButton);
         QVERIFY(modal);
         QVERIFY(maximised);
         QCOMPARE(caption, QStringLiteral("Сканер"));
         QVERIFY(!w.isVisible());
-        QCOMPARE(boxes->count(), size_t(0));
+        QCOMPARE(f->boxes.count(), size_t(0));
     }
 
     void view3DDiffersFromTheFlatViewAndSwitchesBothWays()
     {
-        Start({});
-        TForm7& w = app->Form7();
+        QVERIFY(f->Start({}, true));
+        TForm7& w = f->app->Form7();
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         for (int i = 0; i < 6; ++i)

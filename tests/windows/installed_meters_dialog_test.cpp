@@ -1,42 +1,31 @@
 // TForm4, the installed-meter dialog, through its real controls (offscreen)
 // against the virtual meter bench over a real pseudo-terminal.
 
+#include "bench_app.h"
 #include "installed_meters.h"
 #include "installed_meters_dialog.h"
 #include "main_window.h"
-#include "meter_bench.h"
-#include "scanner_app.h"
-#include "scripted_messages.h"
 #include "wizard_window.h"
 
 #include <QComboBox>
-#include <QFile>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
 
-using metersim::FlowProfile;
-using metersim::MeterBench;
 using metersim::MeterSpec;
 
 namespace {
 
 MeterSpec Meter(SerialNumber serial, int diameter)
 {
-    MeterSpec m;
-    m.serial = serial;
-    m.diameterIndex = diameter;
-    m.flow = FlowProfile::Constant(1);
     DeviceConfig c;
     for (int v = 0; v < kConfigValueCount; ++v)
         c.SetValue(v, float(serial) + float(v) / 8);  // every meter its own values
     c.Tail = {uint8_t(serial), 0x5A, 0};
-    m.config = c;
-    return m;
+    return BenchMeter(serial, diameter, 1, c);
 }
 
 // The thirteen values and bytes 52-53; byte 54 comes back as the reply's
@@ -63,31 +52,16 @@ class InstalledMetersDialogTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<ScopedScriptedMessages> boxes;
-    std::unique_ptr<MeterBench> bench;
-    std::unique_ptr<ScannerApplication> app;
+    std::unique_ptr<BenchApp> f;
 
-    void Start(std::initializer_list<MeterSpec> meters)
+    void Start(const std::vector<MeterSpec>& meters)
     {
-        const QString link = dir->filePath(QStringLiteral("ttyBench"));
-        bench = std::make_unique<MeterBench>(link.toStdString());
-        for (const MeterSpec& m : meters)
-            bench->AddMeter(m);
-        bench->Start();
-        QFile ini(dir->filePath(QStringLiteral("Settings.ini")));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[CONFIG]\r\nCOM=" + link.toUtf8() + "\r\n");
-        ini.close();
-        app = std::make_unique<ScannerApplication>(dir->path(), false);
-        app->Show();
-        QVERIFY(QTest::qWaitForWindowExposed(&app->Form1()));
-        QVERIFY(app->Form1().ComPort1().Active());
+        QVERIFY(f->Start(meters, false));
         Dialog().show();
         QVERIFY(QTest::qWaitForWindowExposed(&Dialog()));
     }
-    TForm4& Dialog() { return app->Form4(); }
-    template <class T> T* Control(const char* name) { return Dialog().findChild<T*>(QString::fromUtf8(name)); }
+    TForm4& Dialog() { return f->app->Form4(); }
+    template <class T> T* Control(const char* name) { return BenchApp::Find<T>(Dialog(), name); }
     QTableWidget* Table() { return Control<QTableWidget>("SNTable"); }
     QString Cell(int col, int row)
     {
@@ -106,19 +80,8 @@ private:
     void Accept() { QTest::mouseClick(Control<QPushButton>("BitBtn1"), Qt::LeftButton); }
 
 private slots:
-    void init()
-    {
-        InstalledMeters() = InstalledMeterList{};
-        dir = std::make_unique<QTemporaryDir>();
-        boxes = std::make_unique<ScopedScriptedMessages>();
-    }
-    void cleanup()
-    {
-        app.reset();
-        bench.reset();
-        boxes.reset();
-        dir.reset();
-    }
+    void init() { f = std::make_unique<BenchApp>(); }
+    void cleanup() { f.reset(); }
 
     void controlsStartAsDesigned()
     {
@@ -183,11 +146,11 @@ private slots:
         Start({Meter(101, 4), Meter(102, 4)});
         Enter(4, {"101", "102"});
         Accept();
-        QCOMPARE(boxes->shown(), (std::vector<ShownMessage>{
+        QCOMPARE(f->boxes.shown(), (std::vector<ShownMessage>{
                                      {MsgKind::Information, "Тест SN 101\t OK\n\rТест SN 102\t OK", mbOK}}));
         QVERIFY(!Dialog().isVisible());
         QCOMPARE(Dialog().result(), int(ModalResult::All));
-        QVERIFY(app->Form3().isVisible());
+        QVERIFY(f->app->Form3().isVisible());
 
         const InstalledMeterList& list = InstalledMeters();
         QCOMPARE(list.Count, 2);
@@ -198,7 +161,7 @@ private slots:
         QVERIFY(SameConfig(list.Configs[1], *Meter(102, 4).config));
 
         // Identify, then read the configuration, meter by meter.
-        const auto frames = bench->Received();
+        const auto frames = f->bench->Received();
         QCOMPARE(frames.size(), size_t(4));
         const int commands[] = {kCmdIdentify, kCmdReadConfig, kCmdIdentify, kCmdReadConfig};
         for (size_t i = 0; i < 4; ++i)
@@ -212,14 +175,14 @@ private slots:
         Start({Meter(101, 4), silent});
         Enter(4, {"101", "102"});
         Accept();
-        QVERIFY(boxes->count() >= 2);  // the link's own box for 102, then the report
-        const ShownMessage report = boxes->shown().back();
+        QVERIFY(f->boxes.count() >= 2);  // the link's own box for 102, then the report
+        const ShownMessage report = f->boxes.shown().back();
         QCOMPARE(report.kind, MsgKind::Error);
         QCOMPARE(report.buttons, int(mbOK));
         QCOMPARE(report.text, QStringLiteral("Тест SN 101\t OK\n\rТест SN 102\t Нет связи\n\r") +
                                   QString::fromUtf8(kCheckRequest));
         QVERIFY(!Dialog().isVisible());
-        QVERIFY(!app->Form3().isVisible());
+        QVERIFY(!f->app->Form3().isVisible());
         // Stored at once, before the test failed.
         QCOMPARE(InstalledMeters().Count, 2);
         QCOMPARE(int(InstalledMeters().Serials[1]), 102);
@@ -230,7 +193,7 @@ private slots:
         Start({Meter(1, 0)});
         Enter(0, {"65537"});
         Accept();
-        QCOMPARE(boxes->texts(), QStringList{QStringLiteral("Тест SN 1\t OK")});
+        QCOMPARE(f->boxes.texts(), QStringList{QStringLiteral("Тест SN 1\t OK")});
         QCOMPARE(int(InstalledMeters().Serials[0]), 1);
     }
 
@@ -239,20 +202,20 @@ private slots:
         Start({Meter(101, 4)});
         Enter(4, {"101", "12a", "103"});
         Accept();
-        QCOMPARE(boxes->shown(), (std::vector<ShownMessage>{{MsgKind::Error, "'12a' is not a valid integer value.", mbOK}}));
+        QCOMPARE(f->boxes.shown(), (std::vector<ShownMessage>{{MsgKind::Error, "'12a' is not a valid integer value.", mbOK}}));
         QCOMPARE(InstalledMeters().Count, 3);
         QCOMPARE(int(InstalledMeters().Serials[0]), 101);
         QCOMPARE(int(InstalledMeters().Serials[2]), 0);  // not reached
-        QVERIFY(bench->Received().empty());
+        QVERIFY(f->bench->Received().empty());
         QVERIFY(!Dialog().isVisible());
-        QVERIFY(!app->Form3().isVisible());
+        QVERIFY(!f->app->Form3().isVisible());
 
         // An empty cell likewise.
         Dialog().show();
-        boxes->clear();
+        f->boxes.clear();
         SetSerial(2, QString());
         Accept();
-        QCOMPARE(boxes->texts(), QStringList{QStringLiteral("'' is not a valid integer value.")});
+        QCOMPARE(f->boxes.texts(), QStringList{QStringLiteral("'' is not a valid integer value.")});
     }
 
     void noDiameterIsRefusedAndTheDialogStaysOpen()
@@ -266,12 +229,12 @@ private slots:
         Control<QSpinBox>("SpinEdit1")->setValue(1);
         SetSerial(1, QStringLiteral("101"));
         Accept();
-        QCOMPARE(boxes->shown(), (std::vector<ShownMessage>{
+        QCOMPARE(f->boxes.shown(), (std::vector<ShownMessage>{
                                      {MsgKind::Warning, "Не выбран диаметр приборов. Выберите диаметр и повторите попытку",
                                       mbOK}}));
         QVERIFY(Dialog().isVisible());
         QVERIFY(SameList(InstalledMeters(), before));
-        QVERIFY(bench->Received().empty());
+        QVERIFY(f->bench->Received().empty());
     }
 
     void cancelAndEscapeKeepThePreviousList()
@@ -280,7 +243,7 @@ private slots:
         Enter(4, {"101", "102"});
         Accept();
         const InstalledMeterList accepted = InstalledMeters();
-        app->Form3().hide();
+        f->app->Form3().hide();
 
         Dialog().show();
         Enter(7, {"5", "6", "7"});
@@ -297,7 +260,7 @@ private slots:
         QVERIFY(SameList(InstalledMeters(), accepted));
         // The grid keeps what was typed for the next showing.
         QCOMPARE(Cell(1, 3), QStringLiteral("7"));
-        QVERIFY(!app->Form3().isVisible());
+        QVERIFY(!f->app->Form3().isVisible());
     }
 };
 
