@@ -1,7 +1,6 @@
 #include "coef_file.h"
 
 #include "app_paths.h"
-#include "errors.h"
 #include "ini_file.h"
 
 const char* const kCoefSection = "DEVICE_CFG";
@@ -41,14 +40,8 @@ void SaveCoefFile(const QString& path, const EditorTexts& texts)
     EditorTexts copy = texts;
     // Checked before the first key: a line break would end the line and
     // start another key, and a refusal halfway would leave a mixed file.
-    ForEachKey([&](const QString& key, int n) {
-        const QString& text = TextOf(copy, n);
-        if (text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')))
-            throw AppError(QStringLiteral("Значение параметра %1 раздела [%2] содержит перевод строки "
-                                          "и не может быть записано в файл %3")
-                               .arg(key, section, path));
-    });
     IniFile ini(path);
+    ForEachKey([&](const QString& key, int n) { ini.checkWritable(section, key, TextOf(copy, n)); });
     ForEachKey([&](const QString& key, int n) { ini.writeString(section, key, TextOf(copy, n)); });
 }
 

@@ -569,14 +569,19 @@ QStringList IniFile::readSections() const
     return names;
 }
 
-void IniFile::writeString(const QString& section, const QString& key, const QString& value)
+void IniFile::checkWritable(const QString& section, const QString& key, const QString& value) const
 {
     // A line break would end the line early and let the rest of the value
-    // pose as further keys or sections: refused before anything is written.
+    // pose as further keys or sections.
     if (hasLineBreak(section) || hasLineBreak(key))
         lineBreakRefused(m_path, section, key, false);
     if (hasLineBreak(value))
         lineBreakRefused(m_path, section, key, true);
+}
+
+void IniFile::writeString(const QString& section, const QString& key, const QString& value)
+{
+    checkWritable(section, key, value);
 
     const QByteArray newLine = encode(key + QLatin1Char('=') + value);
     rewrite(m_path, true, [&](const QByteArray& bytes, const QString& text) -> std::optional<QByteArray> {

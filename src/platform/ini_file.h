@@ -42,6 +42,9 @@ public:
     // written, and AppError when value holds CR or LF (that would inject
     // keys). Characters outside Windows-1251 are stored as "?".
     void writeString(const QString& section, const QString& key, const QString& value);
+    // Raises the AppError writeString would raise for these, writing nothing:
+    // for a caller that writes several keys and must refuse before the first.
+    void checkWritable(const QString& section, const QString& key, const QString& value) const;
     void writeInteger(const QString& section, const QString& key, int value);
     // Both remove every occurrence (duplicated sections, duplicated keys in
     // the section) and leave a missing file missing.

@@ -187,7 +187,15 @@ void TForm4::BitBtn1Click()
     list.Count = qBound(1, SpinEdit1->value(), kMaxCount);
     for (int r = 1; r <= list.Count; ++r) {
         const QTableWidgetItem* item = SNTable->item(r, 1);
-        list.Serials[std::size_t(r - 1)] = SerialNumber(StrToInt(item ? item->text() : QString()));
+        const SerialNumber serial = SerialNumber(StrToInt(item ? item->text() : QString()));
+        // Serial number 0 ("0", 65536, -2147483648...) addresses whichever
+        // meter answers: the run would test one meter and at its end write
+        // one configuration and serial number into every meter on the line.
+        if (serial == 0) {
+            ShowMessage(MsgKind::Error, QStringLiteral("Проверте правильность ввода серийного номера"));
+            return;
+        }
+        list.Serials[std::size_t(r - 1)] = serial;
     }
     list.DiameterIndex = ComboBox1->currentIndex();
 

@@ -113,10 +113,15 @@ void TForm6::BitBtn1Click()
                 return;
             }
         }
+        // A line break in a name would be refused by the INI service after
+        // REPNO was already advanced and written: refused before anything
+        // changes, and the dialog stays open.
+        IniFile ini(AppPaths::file(QStringLiteral("Settings.ini")));
+        ini.checkWritable(QStringLiteral("CONFIG"), QStringLiteral("FIO1"), Edit3->text());
+        ini.checkWritable(QStringLiteral("CONFIG"), QStringLiteral("FIO2"), Edit4->text());
         // The result is OK from here on: a settings file that cannot be
         // written is reported, and the protocol is still made.
         accepted = true;
-        IniFile ini(AppPaths::file(QStringLiteral("Settings.ini")));
         ++m_settings.RepNo;
         ini.writeInteger(QStringLiteral("CONFIG"), QStringLiteral("REPNO"), m_settings.RepNo);
         ini.writeString(QStringLiteral("CONFIG"), QStringLiteral("FIO1"), Edit3->text());
