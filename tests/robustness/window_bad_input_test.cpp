@@ -182,10 +182,11 @@ private:
         QFETCH(int, input);
         return Inputs()[std::size_t(input)];
     }
-    void AddInputRows(const QString& prefix = QString())
+    void AddInputRows()
     {
+        QTest::addColumn<int>("input");
         for (std::size_t i = 0; i < Inputs().size(); ++i)
-            QTest::newRow(qPrintable(prefix + QString::fromUtf8(Inputs()[i].name))) << int(i);
+            QTest::newRow(Inputs()[i].name) << int(i);
     }
     void AddFieldRows(const QStringList& fields)
     {
@@ -244,11 +245,7 @@ private slots:
 
     // ComboBox1 of TForm1: every text is a port name to open; closing the
     // window writes it to CONFIG/COM.
-    void mainPortCombo_data()
-    {
-        QTest::addColumn<int>("input");
-        AddInputRows();
-    }
+    void mainPortCombo_data() { AddInputRows(); }
     void mainPortCombo()
     {
         const BadInput& in = Row();
@@ -281,11 +278,7 @@ private slots:
 
     // ComboBox2 of TForm1: a whole number moves into the spin edit (clamped),
     // Enter keeps it in the installed-meter list, the link test asks for it.
-    void mainSerialCombo_data()
-    {
-        QTest::addColumn<int>("input");
-        AddInputRows();
-    }
+    void mainSerialCombo_data() { AddInputRows(); }
     void mainSerialCombo()
     {
         const BadInput& in = Row();
@@ -339,11 +332,7 @@ private slots:
 
     // SpinEdit1 of TForm1 takes only whole numbers of its range; anything
     // else leaves the value as it was.
-    void mainSpinEdit_data()
-    {
-        QTest::addColumn<int>("input");
-        AddInputRows();
-    }
+    void mainSpinEdit_data() { AddInputRows(); }
     void mainSpinEdit()
     {
         const BadInput& in = Row();
@@ -564,11 +553,7 @@ private slots:
     }
 
     // SNTable of TForm4 (a new verification): the serial cell, then "ПРИНЯТЬ".
-    void installedMeters_data()
-    {
-        QTest::addColumn<int>("input");
-        AddInputRows();
-    }
+    void installedMeters_data() { AddInputRows(); }
     void installedMeters()
     {
         const BadInput& in = Row();
