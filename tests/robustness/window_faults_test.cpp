@@ -163,7 +163,7 @@ private:
         w.hide();
     }
 
-    void CheckPolls(Action a, Outcome outcome, SerialNumber target)
+    void CheckPolls(Action a, Outcome outcome, SerialNumber target, const QString& titleBefore)
     {
         FlowChart& chart = Chart(a).Chart();
         const std::vector<ShownMessage> perPoll = Boxes(Op::ReadState, outcome, target);
@@ -183,6 +183,7 @@ private:
             QCOMPARE(std::vector<ShownMessage>(shown.begin() + long(i), shown.begin() + long(i + perPoll.size())),
                      perPoll);
         QCOMPARE(chart.PointCount(0), 0);
+        QCOMPARE(chart.SeriesTitle(0), titleBefore);
     }
 
 private slots:
@@ -229,9 +230,10 @@ private slots:
         {
             Responsiveness ui;
             if (IsChart(action)) {
+                const QString titleBefore = Chart(action).Chart().SeriesTitle(0);
                 // A silent meter costs 8 s a poll: one is enough to judge.
                 Scan(action, outcome, fault == Fault::Silence ? 1 : 2);
-                CheckPolls(action, outcome, target);
+                CheckPolls(action, outcome, target, titleBefore);
             } else {
                 RunCommand(action);
                 CheckCommand(action, outcome, target);
@@ -253,7 +255,7 @@ private slots:
             QTest::qWait(100);  // the previous acknowledgement is off the line
         if (IsChart(action)) {
             Scan(action, Outcome::Ok, 2);
-            CheckPolls(action, Outcome::Ok, target);
+            CheckPolls(action, Outcome::Ok, target, QString());
         } else {
             RunCommand(action);
             CheckCommand(action, Outcome::Ok, target);
