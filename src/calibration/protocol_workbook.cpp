@@ -3,6 +3,8 @@
 #include "app_paths.h"
 #include "coefficients.h"
 #include "diameter_defaults.h"
+#include "errors.h"
+#include "handler.h"
 #include "ini_file.h"
 #include "messages.h"
 #include "number_text.h"
@@ -12,13 +14,19 @@
 #include <QCursor>
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLocale>
+#include <QRandomGenerator>
 
+#include <cerrno>
 #include <cmath>
-#include <filesystem>
 #include <stdexcept>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 const char* const kProtocolTemplate = "Протокол поверки.xls";
 
@@ -68,11 +76,159 @@ QString Step(int k)
     return QStringLiteral("STEP%1").arg(k);
 }
 
+QByteArray FsName(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+[[noreturn]] void UnableToWrite(const QString& path)
+{
+    // The refusal every file the program writes gives.
+    throw EIniFileException::unableToWrite(path);
+}
+
+// The read-only attribute is the owner's write bit; root's open() and a
+// rename over the file would both ignore it.
+bool MayReplace(const QString& path)
+{
+    struct stat st {};
+    if (::stat(FsName(path).constData(), &st) != 0)
+        return errno == ENOENT;
+    return S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) &&
+           (::geteuid() == 0 || ::access(FsName(path).constData(), W_OK) == 0);
+}
+
+bool WriteWhole(int fd, const char* p, qsizetype left)
+{
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, std::size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+// The new file reaches the disk before its name does, and the rename after.
+void SyncDirectory(const QString& dir)
+{
+    const int dfd = ::open(FsName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        (void)::fsync(dfd);  // some file systems refuse it; the rename is done either way
+        ::close(dfd);
+    }
+}
+
+// A hidden name beside target: ".<name>.<random><ending>".
+QString HiddenSibling(const QString& target, const QString& ending)
+{
+    const QFileInfo info(target);
+    return info.absolutePath() + QStringLiteral("/.%1.%2")
+                                     .arg(info.completeBaseName())
+                                     .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')) +
+           ending;
+}
+
+// Copies from into the new file to, on the disk when this returns true;
+// false leaves nothing at to (EEXIST aside: errno tells).
+bool CopyToNew(const QString& from, const QString& to)
+{
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = source.readAll();
+    if (source.error() != QFileDevice::NoError)
+        return false;
+    source.close();
+    const int fd = ::open(FsName(to).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0)
+        return false;
+    const bool ok = WriteWhole(fd, bytes.constData(), bytes.size()) && ::fsync(fd) == 0;
+    if (::close(fd) == 0 && ok)
+        return true;
+    ::unlink(FsName(to).constData());
+    errno = EIO;
+    return false;
+}
+
+// Copies from into a new hidden file beside target; its path, or empty with
+// nothing left behind.
+QString CopyBeside(const QString& from, const QString& target)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString path = HiddenSibling(target, QStringLiteral(".tmp"));
+        if (CopyToNew(from, path))
+            return path;
+        if (errno != EEXIST)
+            return {};
+    }
+    return {};
+}
+
+// The office's working copy of target: the protocol's own name inside a
+// hidden directory of its own beside it. The office saves through temporary
+// files of its own beside the workbook; in there, whatever an office killed
+// halfway leaves goes with the directory. Returns the copy's path, or empty
+// with nothing left behind.
+QString MakeWorkingCopy(const QString& target)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString dir = HiddenSibling(target, QString());
+        if (::mkdir(FsName(dir).constData(), 0700) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return {};
+        }
+        const QString work = dir + QLatin1Char('/') + QFileInfo(target).fileName();
+        if (CopyToNew(target, work))
+            return work;
+        ::rmdir(FsName(dir).constData());
+        return {};
+    }
+    return {};
+}
+
+// The working copy's directory and all in it; only once no office uses it.
+void RemoveWorkingCopy(const QString& work)
+{
+    if (!work.isEmpty())
+        QDir(QFileInfo(work).absolutePath()).removeRecursively();
+}
+
+// A complete file replaces target in one step; false leaves target as it was.
+bool PutInPlace(const QString& complete, const QString& target)
+{
+    if (::rename(FsName(complete).constData(), FsName(target).constData()) != 0)
+        return false;
+    SyncDirectory(QFileInfo(target).absolutePath());
+    return true;
+}
+
+// The template copy: the old file stays until a whole new one replaces it.
 void CopyFileOver(const QString& from, const QString& to)
 {
-    std::error_code ec;
-    std::filesystem::copy_file(std::filesystem::path(from.toStdU16String()), std::filesystem::path(to.toStdU16String()),
-                               std::filesystem::copy_options::overwrite_existing, ec);
+    if (!MayReplace(to))
+        UnableToWrite(to);
+    const QString copy = CopyBeside(from, to);
+    if (copy.isEmpty())
+        UnableToWrite(to);
+    if (!PutInPlace(copy, to)) {
+        ::unlink(FsName(copy).constData());
+        UnableToWrite(to);
+    }
+}
+
+// The saved working copy on the disk before it takes the protocol's name.
+bool SyncFile(const QString& path)
+{
+    const int fd = ::open(FsName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    return ::close(fd) == 0 && ok;
 }
 
 }  // namespace
@@ -101,7 +257,8 @@ QString PrepareProtocolFile(const QDateTime& when, int repNo)
     // written at midnight could land in the previous day's directory.
     const QString path = ProtocolFilePath(AppPaths::directory(), when, repNo);
 
-    // Protocols, year, month, day: one level at a time.
+    // Protocols, year, month, day: one level at a time. A level that cannot
+    // be made shows up as the copy's failure below.
     const QString dayDir = QFileInfo(path).path();
     const QString monthDir = QFileInfo(dayDir).path();
     const QString yearDir = QFileInfo(monthDir).path();
@@ -138,13 +295,27 @@ bool WriteProtocolWorkbook(const QString& path, int np, const ProtocolData& data
     std::unique_ptr<SpreadsheetApp> app;
     bool opened = false;
     bool unavailable = false;
+    // Set while the protocol's own file is being written (the save and the
+    // working copy taking the protocol's name): a failure then is a write.
+    bool writingFile = false;
+    QString work;
     WaitCursor cursor;
     try {
+        // The office fills and saves a copy; the copy takes the protocol's
+        // place only once saved whole, so a failed save or an office killed
+        // halfway never costs the protocol already there.
+        writingFile = true;
+        if (MayReplace(path))
+            work = MakeWorkingCopy(path);
+        if (work.isEmpty())
+            UnableToWrite(path);
+        writingFile = false;
+
         app = CreateSpreadsheetApp();
         app->Start();
         app->SetEnableEvents(true);
         app->SetVisible(true);
-        app->OpenWorkbook(path);
+        app->OpenWorkbook(work);
         opened = true;
         app->SelectWorksheet(1);
 
@@ -200,8 +371,14 @@ bool WriteProtocolWorkbook(const QString& path, int np, const ProtocolData& data
         }
 
         app->SetVisible(true);
+        writingFile = true;
         app->Save();
+        if (!SyncFile(work) || !MayReplace(path) || !PutInPlace(work, path))
+            UnableToWrite(path);
+        writingFile = false;
+        app->WorkbookMoved(path);
         app->Release();
+        RemoveWorkingCopy(work);  // the office is gone: what it left there
         return true;
     } catch (const ESpreadsheetUnavailable& e) {
         unavailable = true;
@@ -218,6 +395,8 @@ bool WriteProtocolWorkbook(const QString& path, int np, const ProtocolData& data
         ShowMessage(MsgKind::Information,
                     QStringLiteral("Протокол не заполнен: на компьютере нет табличного приложения (LibreOffice Calc)."),
                     mbOK);
+    if (writingFile)
+        ShowStandardError(EIniFileException::unableToWrite(path));
     if (app) {
         if (opened) {
             try {
@@ -230,6 +409,9 @@ bool WriteProtocolWorkbook(const QString& path, int np, const ProtocolData& data
         } catch (const std::exception&) {
         }
     }
+    // The office is gone by now and writes to the copy no more.
+    app.reset();
+    RemoveWorkingCopy(work);
     return false;
 }
 
@@ -242,7 +424,14 @@ bool WriteVerificationProtocol(const ProgramSettings& settings, const ProtocolFi
                     QStringLiteral("Протокол поверки ещё заполняется. Дождитесь, пока он откроется."), mbOK);
         return false;
     }
-    const QString path = PrepareProtocolFile(QDateTime::currentDateTime(), settings.RepNo);
+    QString path;
+    try {
+        path = PrepareProtocolFile(QDateTime::currentDateTime(), settings.RepNo);
+    } catch (const AppError& e) {
+        // No protocol file to fill: the office is not started for nothing.
+        ShowStandardError(e);
+        return false;
+    }
 
     ProtocolData data;
     data.RepNo = settings.RepNo;

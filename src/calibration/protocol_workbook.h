@@ -46,18 +46,26 @@ QString ProtocolFilePath(const QString& directory, const QDateTime& when, int re
 // The preparation: builds the dated path in the program's directory, creates
 // the directories one level at a time, asks before replacing an existing
 // file ("Файл <path>уже существует, заменить его?", Yes/No; No keeps the
-// file as it is) and copies the template. Failures here are not reported:
-// they show up when the workbook is opened. Returns the target path.
+// file as it is) and copies the template. The copy goes to a hidden file
+// beside the target and replaces it in one step once it is whole on the
+// disk, so an earlier protocol stays as it was until then. A copy that
+// cannot be made (no template, a full disk, a read-only directory or file)
+// throws EIniFileException "Unable to write to <path>" and leaves nothing
+// behind. Returns the target path.
 QString PrepareProtocolFile(const QDateTime& when, int repNo);
 
 // Fills the workbook at path: the header cells, then meters 1..np in rows
 // 17..16+np from the state file, the template's row 17 copied for every
-// meter but the last; saves it in place and hands it to the user. Any
-// failure (no spreadsheet application, a workbook that does not open, a
-// stage whose TIMER is missing or zero, ...) shows "Ошибка вывода данных",
-// closes the workbook unsaved and quits the application; returns false then.
-// The windows stay responsive meanwhile, under a wait cursor; a call made
-// while a protocol is being written returns false at once.
+// meter but the last; saves it and hands it to the user. The office works
+// on a copy in a hidden directory beside path, which replaces path only
+// once saved, so a failure on the way (a full disk, the office killed)
+// leaves path as it was. Any failure (no spreadsheet application, a workbook that does not
+// open, a stage whose TIMER is missing or zero, ...) shows "Ошибка вывода
+// данных", closes the workbook unsaved, quits the application and removes
+// the copy with its directory; returns false then. A failure to write the protocol's file (the
+// copy, the save, putting it in place) adds the standard error box "Unable
+// to write to <path>". The windows stay responsive meanwhile, under a wait
+// cursor; a call made while a protocol is being written returns false at once.
 bool WriteProtocolWorkbook(const QString& path, int np, const ProtocolData& data);
 
 // True while WriteProtocolWorkbook runs.
@@ -66,6 +74,8 @@ bool ProtocolBeingWritten();
 // The end of a verification run after the fields dialog returned OK: the
 // preparation, then WriteProtocolWorkbook with the run's meters, diameter
 // and state file (run.SessionFileName, "Poverka.ini" when empty) and the
-// report number in settings. True when the protocol was saved. Called
+// report number in settings. True when the protocol was saved. A
+// preparation that fails shows its "Unable to write to <path>" in the
+// standard error box and ends here, before any office is started. Called
 // while a protocol is still being written it only says so and returns false.
 bool WriteVerificationProtocol(const ProgramSettings& settings, const ProtocolFields& fields, const RunState& run);

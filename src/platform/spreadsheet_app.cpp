@@ -361,6 +361,14 @@ void OfficeHelperApp::Save()
     d->saved = true;
 }
 
+void OfficeHelperApp::WorkbookMoved(const QString& path)
+{
+    // The office keeps the file it saved open under its old name; only the
+    // workbook shown to the user afterwards changes.
+    if (d->saved)
+        d->workbook = QFileInfo(path).absoluteFilePath();
+}
+
 void OfficeHelperApp::CloseWorkbookWithoutSaving()
 {
     d->Call({QStringLiteral("close")}, d->options.callTimeoutMs);

@@ -60,6 +60,10 @@ public:
     virtual void InsertEntireRow(SheetCell first, SheetCell last) = 0;
     // Saves the workbook in place, in its own format.
     virtual void Save() = 0;
+    // The program moved the saved workbook's file to path (it fills a
+    // working copy and gives it the protocol's name once saved): Release
+    // shows the workbook there.
+    virtual void WorkbookMoved(const QString& path) { (void)path; }
     virtual void CloseWorkbookWithoutSaving() = 0;
     virtual void Quit() = 0;
     // Done with automation: the application and a saved workbook are left
@@ -117,6 +121,7 @@ public:
     void CopyEntireRow(SheetCell first, SheetCell last) override;
     void InsertEntireRow(SheetCell first, SheetCell last) override;
     void Save() override;
+    void WorkbookMoved(const QString& path) override;
     void CloseWorkbookWithoutSaving() override;
     void Quit() override;
     void Release() override;

@@ -63,6 +63,7 @@ public:
     }
     void CloseWorkbookWithoutSaving() override { m_app.CloseWorkbookWithoutSaving(); }
     void Quit() override { m_app.Quit(); }
+    void WorkbookMoved(const QString& path) override { m_app.WorkbookMoved(path); }
     void Release() override { m_app.Release(); }
 
 private:

@@ -4,6 +4,8 @@
 // way the real application does.
 
 #include "app_paths.h"
+#include "errors.h"
+#include "fake_spreadsheet.h"
 #include "ini_file.h"
 #include "installed_meters.h"
 #include "protocol_fixtures.h"
@@ -39,104 +41,6 @@ bool Russian()
     return QLocale::system().language() == QLocale::Russian;
 }
 
-// A worksheet in memory with the application's row semantics, and a log of
-// every call the protocol makes.
-struct FakeSheet {
-    std::map<int, std::map<int, QString>> cells;  // row -> column -> text
-    std::vector<std::pair<int, int>> handles;     // cell objects: row, column
-    int copiedRow = 0;
-    QStringList log;
-    QString failOn;          // a call that throws
-    bool unavailable = false;
-    std::function<void(const QString&)> onCall;
-
-    static QString Name(int row, int column) { return QString(QChar('A' + column - 1)) + QString::number(row); }
-    QString Text(int row, int column) const
-    {
-        const auto r = cells.find(row);
-        if (r == cells.end())
-            return {};
-        const auto c = r->second.find(column);
-        return c == r->second.end() ? QString() : c->second;
-    }
-    void Call(const QString& entry)
-    {
-        log << entry;
-        if (onCall)
-            onCall(entry);
-        if (!failOn.isEmpty() && entry.startsWith(failOn))
-            throw ESpreadsheetError(QStringLiteral("refused: ") + entry);
-    }
-    // Inserting rows at r moves row r and everything below it down one.
-    void InsertAt(int r)
-    {
-        std::map<int, std::map<int, QString>> moved;
-        for (auto& [row, cols] : cells)
-            moved[row >= r ? row + 1 : row] = cols;
-        cells = moved;
-        for (auto& h : handles)
-            if (h.first >= r)
-                ++h.first;
-        if (copiedRow >= r)
-            ++copiedRow;
-    }
-};
-
-class FakeSpreadsheet : public SpreadsheetApp {
-public:
-    explicit FakeSpreadsheet(FakeSheet& s) : m(s) {}
-    void Start() override
-    {
-        m.Call(QStringLiteral("Start"));
-        if (m.unavailable)
-            throw ESpreadsheetUnavailable(QStringLiteral("no office"));
-    }
-    void SetEnableEvents(bool e) override { m.Call(QStringLiteral("EnableEvents %1").arg(e)); }
-    void SetVisible(bool v) override { m.Call(QStringLiteral("Visible %1").arg(v)); }
-    void OpenWorkbook(const QString& path) override { m.Call(QStringLiteral("Open ") + path); }
-    void SelectWorksheet(int index) override { m.Call(QStringLiteral("Sheet %1").arg(index)); }
-    SheetCell Range(const QString& name) override
-    {
-        m.handles.push_back({name.mid(1).toInt(), name[0].unicode() - 'A' + 1});
-        return {int(m.handles.size())};
-    }
-    SheetCell Cells(int row, int column) override
-    {
-        m.handles.push_back({row, column});
-        return {int(m.handles.size())};
-    }
-    void SetValue(SheetCell cell, const QString& text) override
-    {
-        const auto [row, column] = m.handles.at(std::size_t(cell.id - 1));
-        m.Call(QStringLiteral("Set ") + FakeSheet::Name(row, column) + QLatin1Char(' ') + text);
-        m.cells[row][column] = text;
-    }
-    void CopyEntireRow(SheetCell first, SheetCell last) override
-    {
-        const int row = m.handles.at(std::size_t(first.id - 1)).first;
-        EXPECT_EQ(row, m.handles.at(std::size_t(last.id - 1)).first);
-        EXPECT_EQ(m.handles.at(std::size_t(first.id - 1)).second, 1);
-        EXPECT_EQ(m.handles.at(std::size_t(last.id - 1)).second, 15);
-        m.Call(QStringLiteral("Copy %1").arg(row));
-        m.copiedRow = row;
-    }
-    void InsertEntireRow(SheetCell first, SheetCell) override
-    {
-        const int row = m.handles.at(std::size_t(first.id - 1)).first;
-        m.Call(QStringLiteral("Insert %1").arg(row));
-        ASSERT_GT(m.copiedRow, 0);
-        m.InsertAt(row);
-        m.cells[row] = m.cells[m.copiedRow];
-    }
-    void Save() override { m.Call(QStringLiteral("Save")); }
-    void CloseWorkbookWithoutSaving() override { m.Call(QStringLiteral("Close")); }
-    void Quit() override { m.Call(QStringLiteral("Quit")); }
-    void Release() override { m.Call(QStringLiteral("Release")); }
-
-private:
-    FakeSheet& m;
-};
-
 class ProtocolWorkbookTest : public testing::Test {
 protected:
     void SetUp() override
@@ -164,10 +68,15 @@ protected:
         data.SessionFile = dir.filePath(QStringLiteral("Poverka.ini"));
         data.Fields = {QStringLiteral("Р-485"), QStringLiteral("20"), QStringLiteral("1,0132bar"),
                        QStringLiteral("Иванов И.И."), QStringLiteral("Петров П.П.")};
+        // A prepared protocol: the template's copy.
+        QFile t(target);
+        ASSERT_TRUE(t.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        t.write("template bytes");
     }
     void TearDown() override { SetSpreadsheetAppFactory({}); }
 
     QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("p.xls"));
     ScopedScriptedMessages boxes;
     FakeSheet sheet;
     ProtocolData data;
@@ -177,10 +86,10 @@ TEST_F(ProtocolWorkbookTest, HeaderCellsAreWrittenInOrderWithTheirFormats)
 {
     WriteSessionFile(data.SessionFile, SampleRun(1));
     const QString now = QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy  hh:mm"));
-    ASSERT_TRUE(WriteProtocolWorkbook(QStringLiteral("/x/p.xls"), 1, data));
+    ASSERT_TRUE(WriteProtocolWorkbook(target, 1, data));
     const QStringList expected{
         QStringLiteral("Start"), QStringLiteral("EnableEvents 1"), QStringLiteral("Visible 1"),
-        QStringLiteral("Open /x/p.xls"), QStringLiteral("Sheet 1"),
+        QStringLiteral("Open ") + sheet.opened, QStringLiteral("Sheet 1"),
         QStringLiteral("Set A1 ПРОТОКОЛ №   7"), QStringLiteral("Set F8 Р-485"), QStringLiteral("Set G8 Ду-50"),
         QStringLiteral("Set M12 20"), QStringLiteral("Set J9 Атмосферное давление: 1,0132bar"),
         QStringLiteral("Set C15 ") + Localised("35.000"), QStringLiteral("Set G15 ") + Localised("0.700"),
@@ -195,9 +104,25 @@ TEST_F(ProtocolWorkbookTest, HeaderCellsAreWrittenInOrderWithTheirFormats)
     // "%18s": right-aligned in 18 characters.
     EXPECT_EQ(sheet.log[expected.size() + 1], QStringLiteral("Set L21 /        Иванов И.И. /"));
     EXPECT_EQ(sheet.log[expected.size() + 2], QStringLiteral("Set L24 /        Петров П.П. /"));
-    EXPECT_EQ(sheet.log.mid(sheet.log.size() - 3),
-              (QStringList{QStringLiteral("Visible 1"), QStringLiteral("Save"), QStringLiteral("Release")}));
+    EXPECT_EQ(sheet.log.mid(sheet.log.size() - 4),
+              (QStringList{QStringLiteral("Visible 1"), QStringLiteral("Save"), QStringLiteral("Moved ") + target,
+                           QStringLiteral("Release")}));
     EXPECT_EQ(boxes.count(), 0u);
+    // The office worked on a copy of the protocol in a hidden directory
+    // beside it, which then took the protocol's place: what was saved is
+    // the protocol now, and the directory is gone.
+    const QFileInfo work(sheet.opened);
+    const QFileInfo workDir(work.absolutePath());
+    EXPECT_EQ(work.fileName(), QStringLiteral("p.xls"));
+    EXPECT_EQ(workDir.absolutePath(), QFileInfo(target).absolutePath());
+    EXPECT_TRUE(workDir.fileName().startsWith(QStringLiteral(".p."))) << workDir.fileName().toStdString();
+    EXPECT_FALSE(workDir.exists());
+    EXPECT_EQ(sheet.openedBytes, QByteArray("template bytes"));
+    QFile saved(target);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(saved.readAll().startsWith("saved workbook\n"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).filter(QStringLiteral("p.")),
+              QStringList{QStringLiteral("p.xls")});
 }
 
 TEST_F(ProtocolWorkbookTest, NumbersAndNamesFollowTheirFormats)
@@ -222,7 +147,7 @@ TEST_F(ProtocolWorkbookTest, NumbersAndNamesFollowTheirFormats)
         data.RepNo = c.repNo;
         data.DiameterIndex = c.diameter;
         data.Fields.TestedBy = c.name;
-        ASSERT_TRUE(WriteProtocolWorkbook(QStringLiteral("/x/p.xls"), 1, data));
+        ASSERT_TRUE(WriteProtocolWorkbook(target, 1, data));
         EXPECT_EQ(sheet.Text(1, 1), c.a1);
         EXPECT_EQ(sheet.Text(8, 7), c.g8);
         EXPECT_EQ(sheet.Text(21, 12), c.l21);
@@ -237,7 +162,7 @@ TEST_F(ProtocolWorkbookTest, MeterRowsFillInOrderAndTheRestMovesDown)
         const VerificationRun run = SampleRun(np);
         QFile::remove(data.SessionFile);
         WriteSessionFile(data.SessionFile, run);
-        ASSERT_TRUE(WriteProtocolWorkbook(QStringLiteral("/x/p.xls"), np, data));
+        ASSERT_TRUE(WriteProtocolWorkbook(target, np, data));
 
         for (int n = 1; n <= np; ++n) {
             SCOPED_TRACE("meter " + std::to_string(n));
@@ -274,7 +199,7 @@ TEST_F(ProtocolWorkbookTest, TheWorkedExampleGivesTheDocumentedTexts)
     // Ду 50, 5800 reference pulses of 0.1 l in 60 s, 3850 meter pulses:
     // 580 l against 3850 x 0.15 = 577.5 l. At 0.3 m3/h a quarter weight.
     WriteSessionFile(data.SessionFile, SampleRun(1));
-    ASSERT_TRUE(WriteProtocolWorkbook(QStringLiteral("/x/p.xls"), 1, data));
+    ASSERT_TRUE(WriteProtocolWorkbook(target, 1, data));
     EXPECT_EQ(sheet.Text(17, 3), Localised("580.000"));
     EXPECT_EQ(sheet.Text(17, 4), Localised("3850.000"));
     EXPECT_EQ(sheet.Text(17, 5), Localised("577.500"));
@@ -289,13 +214,13 @@ TEST_F(ProtocolWorkbookTest, MissingSerialNumbersComeFromMemory)
     WriteSessionFile(data.SessionFile, run);
     IniFile(data.SessionFile).deleteKey(QStringLiteral("SNDEVTAB"), QStringLiteral("DEV2"));
     data.Serials[1] = 777;
-    ASSERT_TRUE(WriteProtocolWorkbook(QStringLiteral("/x/p.xls"), 3, data));
+    ASSERT_TRUE(WriteProtocolWorkbook(target, 3, data));
     EXPECT_EQ(sheet.Text(17, 2), QStringLiteral("1201"));
     EXPECT_EQ(sheet.Text(18, 2), QStringLiteral("777"));
     EXPECT_EQ(sheet.Text(19, 2), QStringLiteral("1203"));
 }
 
-TEST_F(ProtocolWorkbookTest, FailuresShowOneMessageThenCloseUnsavedAndQuit)
+TEST_F(ProtocolWorkbookTest, FailuresShowTheirMessagesThenCloseUnsavedAndQuit)
 {
     struct Case {
         const char* name;
@@ -320,7 +245,8 @@ TEST_F(ProtocolWorkbookTest, FailuresShowOneMessageThenCloseUnsavedAndQuit)
         {"a cell refused", [this] { sheet.failOn = QStringLiteral("Set J9"); },
          {QStringLiteral("Box Ошибка вывода данных"), QStringLiteral("Close"), QStringLiteral("Quit")}},
         {"save refused", [this] { sheet.failOn = QStringLiteral("Save"); },
-         {QStringLiteral("Box Ошибка вывода данных"), QStringLiteral("Close"), QStringLiteral("Quit")}},
+         {QStringLiteral("Box Ошибка вывода данных"), QStringLiteral("Box Unable to write to ") + target + QLatin1Char('.'),
+          QStringLiteral("Close"), QStringLiteral("Quit")}},
         {"diameter outside the table", [this] { data.DiameterIndex = 10; },
          {QStringLiteral("Box Ошибка вывода данных"), QStringLiteral("Close"), QStringLiteral("Quit")}},
         {"no spreadsheet application", [this] { sheet.unavailable = true; },
@@ -334,13 +260,19 @@ TEST_F(ProtocolWorkbookTest, FailuresShowOneMessageThenCloseUnsavedAndQuit)
         QFile::remove(data.SessionFile);
         WriteSessionFile(data.SessionFile, SampleRun(2));
         c.arrange();
-        EXPECT_FALSE(WriteProtocolWorkbook(QStringLiteral("/x/p.xls"), 2, data));
+        EXPECT_FALSE(WriteProtocolWorkbook(target, 2, data));
         const int box = int(sheet.log.indexOf(QStringLiteral("Box Ошибка вывода данных")));
         ASSERT_GE(box, 0) << sheet.log.join(" | ").toStdString();
         EXPECT_EQ(sheet.log.mid(box), c.tail);
         EXPECT_FALSE(sheet.log.contains(QStringLiteral("Release")));
         EXPECT_EQ(boxes.shown()[0].kind, MsgKind::Error);
         EXPECT_EQ(boxes.shown()[0].buttons, mbOK);
+        // The prepared protocol stays as it was, and no working copy is left.
+        QFile kept(target);
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), QByteArray("template bytes"));
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).filter(QStringLiteral("p.")),
+                  QStringList{QStringLiteral("p.xls")});
     }
 }
 
@@ -365,7 +297,7 @@ TEST_F(ProtocolWorkbookTest, WaitCursorWhileWritingAndNoSecondProtocolMeanwhile)
                                 QStringList{QStringLiteral("Box Протокол поверки ещё заполняется. Дождитесь, пока он откроется.")};
         }
     };
-    EXPECT_TRUE(WriteProtocolWorkbook(QStringLiteral("/x/p.xls"), 1, data));
+    EXPECT_TRUE(WriteProtocolWorkbook(target, 1, data));
     EXPECT_TRUE(cursorWhileWriting);
     EXPECT_TRUE(busyWhileWriting);
     EXPECT_TRUE(nestedRefused);
@@ -377,7 +309,7 @@ TEST_F(ProtocolWorkbookTest, WaitCursorWhileWritingAndNoSecondProtocolMeanwhile)
     sheet.failOn = QStringLiteral("Save");
     bool waitCursorAtBox = true;
     boxes.onShow([&](const ShownMessage&) { waitCursorAtBox = QGuiApplication::overrideCursor() != nullptr; });
-    EXPECT_FALSE(WriteProtocolWorkbook(QStringLiteral("/x/p.xls"), 1, data));
+    EXPECT_FALSE(WriteProtocolWorkbook(target, 1, data));
     EXPECT_FALSE(waitCursorAtBox);
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
@@ -458,13 +390,32 @@ TEST_F(PrepareProtocolTest, AnExistingFileIsReplacedOnlyOnYes)
     }
 }
 
-TEST_F(PrepareProtocolTest, AMissingTemplateIsNotReportedHere)
+TEST_F(PrepareProtocolTest, AMissingTemplateIsAWriteThatFailed)
 {
     QFile::remove(dir.filePath(QString::fromUtf8(kProtocolTemplate)));
-    const QString path = PrepareProtocolFile(when, 12);
+    const QString path = ProtocolFilePath(dir.path(), when, 12);
+    try {
+        PrepareProtocolFile(when, 12);
+        ADD_FAILURE() << "a protocol without its template was reported as prepared";
+    } catch (const EIniFileException& e) {
+        EXPECT_EQ(e.text(), QStringLiteral("Unable to write to ") + path);
+    }
     EXPECT_TRUE(QFileInfo(QFileInfo(path).path()).isDir());
-    EXPECT_FALSE(QFileInfo::exists(path));
+    EXPECT_TRUE(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
     EXPECT_EQ(boxes.count(), 0u);
+
+    // At the end of a verification the user is told, and no office starts.
+    FakeSheet sheet;
+    SetSpreadsheetAppFactory([&sheet] { return std::make_unique<FakeSpreadsheet>(sheet); });
+    InstalledMeterList meters;
+    RunState run(meters);
+    EXPECT_FALSE(WriteVerificationProtocol(ProgramSettings{12, {}, {}}, ProtocolFields{}, run));
+    SetSpreadsheetAppFactory({});
+    ASSERT_EQ(boxes.count(), 1u);
+    EXPECT_EQ(boxes.shown()[0].kind, MsgKind::Error);
+    EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("Unable to write to ") + dir.path() + "/Protocols/"))
+        << boxes.shown()[0].text.toStdString();
+    EXPECT_TRUE(sheet.log.isEmpty()) << sheet.log.join(" | ").toStdString();
 }
 
 TEST_F(PrepareProtocolTest, TheVerificationEndUsesTheRunAndTheReportNumber)
@@ -486,11 +437,14 @@ TEST_F(PrepareProtocolTest, TheVerificationEndUsesTheRunAndTheReportNumber)
 
     const QDateTime before = QDateTime::currentDateTime();
     EXPECT_TRUE(WriteVerificationProtocol(settings, fields, run));
-    const QString opened = sheet.log.filter(QStringLiteral("Open ")).value(0).mid(5);
-    EXPECT_TRUE(opened == ProtocolFilePath(dir.path(), before, 8) ||
-                opened == ProtocolFilePath(dir.path(), QDateTime::currentDateTime(), 8))
-        << opened.toStdString();
-    EXPECT_EQ(Read(opened), QByteArray("template bytes"));
+    const QString moved = sheet.log.filter(QStringLiteral("Moved ")).value(0).mid(6);
+    EXPECT_TRUE(moved == ProtocolFilePath(dir.path(), before, 8) ||
+                moved == ProtocolFilePath(dir.path(), QDateTime::currentDateTime(), 8))
+        << moved.toStdString();
+    // The office filled a copy of the template made beside the protocol.
+    EXPECT_EQ(QFileInfo(QFileInfo(sheet.opened).absolutePath()).absolutePath(), QFileInfo(moved).absolutePath());
+    EXPECT_EQ(sheet.openedBytes, QByteArray("template bytes"));
+    EXPECT_TRUE(Read(moved).startsWith("saved workbook\n"));
     EXPECT_EQ(sheet.Text(1, 1), QStringLiteral("ПРОТОКОЛ №   8"));
     EXPECT_EQ(sheet.Text(8, 6), QStringLiteral("ДР-485"));
     EXPECT_EQ(sheet.Text(8, 7), QStringLiteral("Ду-300"));

@@ -8,6 +8,7 @@
 #include "errors.h"
 #include "ini_file.h"
 #include "installed_meters.h"
+#include "scratch_tmpfs.h"
 #include "session_file.h"
 
 #include <QDir>
@@ -20,7 +21,6 @@
 #include <functional>
 #include <random>
 
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,44 +38,6 @@ void WriteAll(const QString& path, const QByteArray& bytes)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     ASSERT_EQ(f.write(bytes), bytes.size());
 }
-
-// A small tmpfs of its own; needs the right to mount (root in CI).
-class Tmpfs {
-public:
-    explicit Tmpfs(const QString& where, const char* size = "size=64k")
-        : m_path(where)
-    {
-        QDir().mkpath(where);
-        m_mounted = mount("tmpfs", where.toLocal8Bit().constData(), "tmpfs", 0, size) == 0;
-    }
-    ~Tmpfs()
-    {
-        if (m_mounted)
-            umount2(m_path.toLocal8Bit().constData(), MNT_DETACH);
-    }
-    bool mounted() const { return m_mounted; }
-    bool makeReadOnly()
-    {
-        return mount("tmpfs", m_path.toLocal8Bit().constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-    }
-    // Takes every free block, so the next write of any size fails.
-    void fill()
-    {
-        QFile filler(m_path + QStringLiteral("/filler"));
-        if (!filler.open(QIODevice::WriteOnly | QIODevice::Append))
-            return;
-        const QByteArray block(512, 'x');
-        while (filler.write(block) == block.size() && filler.flush()) {
-        }
-        const QByteArray byte(1, 'x');
-        while (filler.write(byte) == 1 && filler.flush()) {
-        }
-    }
-
-private:
-    QString m_path;
-    bool m_mounted = false;
-};
 
 // One way the program writes a file, and its old content to begin with.
 struct Writer {
