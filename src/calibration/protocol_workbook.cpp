@@ -4,6 +4,7 @@
 #include "coefficients.h"
 #include "diameter_defaults.h"
 #include "errors.h"
+#include "file_replace.h"
 #include "handler.h"
 #include "ini_file.h"
 #include "messages.h"
@@ -18,13 +19,12 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLocale>
-#include <QRandomGenerator>
 
 #include <cerrno>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,96 +76,22 @@ QString Step(int k)
     return QStringLiteral("STEP%1").arg(k);
 }
 
-QByteArray FsName(const QString& path)
-{
-    return QFile::encodeName(path);
-}
-
 [[noreturn]] void UnableToWrite(const QString& path)
 {
     // The refusal every file the program writes gives.
     throw EIniFileException::unableToWrite(path);
 }
 
-// The read-only attribute is the owner's write bit; root's open() and a
-// rename over the file would both ignore it.
-bool MayReplace(const QString& path)
+// The whole file, or nothing when it cannot be read whole.
+std::optional<QByteArray> ReadWhole(const QString& path)
 {
-    struct stat st {};
-    if (::stat(FsName(path).constData(), &st) != 0)
-        return errno == ENOENT;
-    return S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) &&
-           (::geteuid() == 0 || ::access(FsName(path).constData(), W_OK) == 0);
-}
-
-bool WriteWhole(int fd, const char* p, qsizetype left)
-{
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, std::size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
-// The new file reaches the disk before its name does, and the rename after.
-void SyncDirectory(const QString& dir)
-{
-    const int dfd = ::open(FsName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        (void)::fsync(dfd);  // some file systems refuse it; the rename is done either way
-        ::close(dfd);
-    }
-}
-
-// A hidden name beside target: ".<name>.<random><ending>".
-QString HiddenSibling(const QString& target, const QString& ending)
-{
-    const QFileInfo info(target);
-    return info.absolutePath() + QStringLiteral("/.%1.%2")
-                                     .arg(info.completeBaseName())
-                                     .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')) +
-           ending;
-}
-
-// Copies from into the new file to, on the disk when this returns true;
-// false leaves nothing at to (EEXIST aside: errno tells).
-bool CopyToNew(const QString& from, const QString& to)
-{
-    QFile source(from);
-    if (!source.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray bytes = source.readAll();
-    if (source.error() != QFileDevice::NoError)
-        return false;
-    source.close();
-    const int fd = ::open(FsName(to).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd < 0)
-        return false;
-    const bool ok = WriteWhole(fd, bytes.constData(), bytes.size()) && ::fsync(fd) == 0;
-    if (::close(fd) == 0 && ok)
-        return true;
-    ::unlink(FsName(to).constData());
-    errno = EIO;
-    return false;
-}
-
-// Copies from into a new hidden file beside target; its path, or empty with
-// nothing left behind.
-QString CopyBeside(const QString& from, const QString& target)
-{
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString path = HiddenSibling(target, QStringLiteral(".tmp"));
-        if (CopyToNew(from, path))
-            return path;
-        if (errno != EEXIST)
-            return {};
-    }
-    return {};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return bytes;
 }
 
 // The office's working copy of target: the protocol's own name inside a
@@ -175,6 +101,9 @@ QString CopyBeside(const QString& from, const QString& target)
 // with nothing left behind.
 QString MakeWorkingCopy(const QString& target)
 {
+    const std::optional<QByteArray> bytes = ReadWhole(target);
+    if (!bytes)
+        return {};
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString dir = HiddenSibling(target, QString());
         if (::mkdir(FsName(dir).constData(), 0700) != 0) {
@@ -183,7 +112,7 @@ QString MakeWorkingCopy(const QString& target)
             return {};
         }
         const QString work = dir + QLatin1Char('/') + QFileInfo(target).fileName();
-        if (CopyToNew(target, work))
+        if (ReplaceFile(work, *bytes))
             return work;
         ::rmdir(FsName(dir).constData());
         return {};
@@ -198,37 +127,16 @@ void RemoveWorkingCopy(const QString& work)
         QDir(QFileInfo(work).absolutePath()).removeRecursively();
 }
 
-// A complete file replaces target in one step; false leaves target as it was.
-bool PutInPlace(const QString& complete, const QString& target)
-{
-    if (::rename(FsName(complete).constData(), FsName(target).constData()) != 0)
-        return false;
-    SyncDirectory(QFileInfo(target).absolutePath());
-    return true;
-}
-
-// The template copy: the old file stays until a whole new one replaces it.
+// The template copy: the old file, owner and mode kept, stays until a whole
+// new one replaces it.
 void CopyFileOver(const QString& from, const QString& to)
 {
-    if (!MayReplace(to))
+    FileStatus old;
+    if (!MayReplace(to, &old))
         UnableToWrite(to);
-    const QString copy = CopyBeside(from, to);
-    if (copy.isEmpty())
+    const std::optional<QByteArray> bytes = ReadWhole(from);
+    if (!bytes || !ReplaceFile(to, *bytes, old))
         UnableToWrite(to);
-    if (!PutInPlace(copy, to)) {
-        ::unlink(FsName(copy).constData());
-        UnableToWrite(to);
-    }
-}
-
-// The saved working copy on the disk before it takes the protocol's name.
-bool SyncFile(const QString& path)
-{
-    const int fd = ::open(FsName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    return ::close(fd) == 0 && ok;
 }
 
 }  // namespace

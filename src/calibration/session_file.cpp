@@ -1,5 +1,6 @@
 #include "session_file.h"
 
+#include "file_replace.h"
 #include "ini_file.h"
 #include "number_text.h"
 
@@ -7,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTemporaryDir>
 
 #include <cerrno>
@@ -212,17 +212,9 @@ void SaveSessionFile(const QString& path, const RunState& run, const StageEntrie
         throw EIniFileException::unableToWrite(path);
     const QByteArray bytes = staged.readAll();
 
-    // QSaveFile writes beside the target, syncs and renames over it, and
-    // keeps an existing file's permissions.
-    QSaveFile out(target.filePath());
-    out.setDirectWriteFallback(false);
-    // QSaveFile buffers: a full disk shows only in flush(), and commit()
-    // would still rename the empty temporary file over the old one.
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.flush()) {
-        out.cancelWriting();
-        throw EIniFileException::unableToWrite(path);
-    }
-    if (!out.commit())
+    // Beside the target, on the disk, then renamed over it, owner and mode kept.
+    FileStatus status;
+    if (!MayReplace(target.filePath(), &status) || !ReplaceFile(target.filePath(), bytes, status))
         throw EIniFileException::unableToWrite(path);
 }
 

@@ -1,11 +1,11 @@
 #include "ini_file.h"
 
 #include "errors.h"
+#include "file_replace.h"
 #include "number_text.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -114,11 +114,6 @@ QByteArray encode(const QString& text)
     return bytes;
 }
 
-QByteArray fsName(const QString& path)
-{
-    return QFile::encodeName(path);
-}
-
 enum class Load { Ok, Missing, Unusable };
 
 // Reads a regular file of at most kMaxFileSize bytes. A directory, a device,
@@ -127,7 +122,7 @@ enum class Load { Ok, Missing, Unusable };
 Load loadFile(const QString& path, QByteArray& bytes)
 {
     bytes.clear();
-    const int fd = ::open(fsName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd = ::open(FsName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return (errno == ENOENT || errno == ENOTDIR) ? Load::Missing : Load::Unusable;
     struct stat st {};
@@ -323,13 +318,6 @@ QByteArray slice(const QByteArray& bytes, qsizetype from, qsizetype to)
 
 // --- Writing -----------------------------------------------------------
 
-struct FileStatus {
-    bool exists = false;
-    mode_t mode = 0;
-    uid_t uid = 0;
-    gid_t gid = 0;
-};
-
 [[noreturn]] void unableToWrite(const QString& path)
 {
     throw EIniFileException::unableToWrite(path);
@@ -341,10 +329,10 @@ QString resolveLinks(const QString& path)
     QString p = QFileInfo(path).absoluteFilePath();
     for (int depth = 0; depth < 40; ++depth) {
         struct stat st {};
-        if (::lstat(fsName(p).constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+        if (::lstat(FsName(p).constData(), &st) != 0 || !S_ISLNK(st.st_mode))
             return p;
         QByteArray target(4096, '\0');
-        const ssize_t n = ::readlink(fsName(p).constData(), target.data(), std::size_t(target.size()));
+        const ssize_t n = ::readlink(FsName(p).constData(), target.data(), std::size_t(target.size()));
         if (n <= 0 || n >= target.size())
             return p;
         target.resize(n);
@@ -353,92 +341,6 @@ QString resolveLinks(const QString& path)
     }
     return p;  // a loop: stat() fails below and the write is refused
 }
-
-// The read-only attribute of the original is its owner write bit. Root's
-// open() would ignore it, and a rename over the file ignores it for anyone,
-// so it is checked here explicitly.
-bool writableByMode(const char* path, mode_t mode, int accessMode)
-{
-    if (!(mode & S_IWUSR))
-        return false;
-    return ::geteuid() == 0 || ::access(path, accessMode) == 0;
-}
-
-class TempFile {
-public:
-    // Beside the target, so the rename stays within one file system; 0666
-    // lets the umask give a new file the usual permissions.
-    TempFile(const QString& dir, const QString& name)
-    {
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            m_path = dir + QStringLiteral("/.%1.%2.tmp").arg(name).arg(QRandomGenerator::global()->generate(), 8, 16,
-                                                                          QLatin1Char('0'));
-            m_fd = ::open(fsName(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-            if (m_fd >= 0) {
-                m_created = true;
-                return;
-            }
-            if (errno != EEXIST)
-                return;
-        }
-    }
-    ~TempFile()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        if (m_created && !m_committed)
-            ::unlink(fsName(m_path).constData());
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-
-    bool isOpen() const { return m_fd >= 0; }
-
-    bool write(const QByteArray& bytes, const FileStatus& original)
-    {
-        if (original.exists) {
-            // Keeps the owner when root edits someone's file; an ordinary
-            // user cannot give files away, and need not. Owner first: a
-            // change of owner clears the set-id bits the mode then restores.
-            if (::geteuid() == 0 && ::fchown(m_fd, original.uid, original.gid) != 0) {
-                // best effort: the content matters more than the owner
-            }
-            if (::fchmod(m_fd, original.mode & 07777) != 0)
-                return false;
-        }
-        const char* p = bytes.constData();
-        qsizetype left = bytes.size();
-        while (left > 0) {
-            const ssize_t n = ::write(m_fd, p, std::size_t(left));
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return false;
-            }
-            p += n;
-            left -= n;
-        }
-        if (::fsync(m_fd) != 0)
-            return false;
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
-
-    bool commit(const QString& target)
-    {
-        if (::rename(fsName(m_path).constData(), fsName(target).constData()) != 0)
-            return false;
-        m_committed = true;
-        return true;
-    }
-
-private:
-    QString m_path;
-    int m_fd = -1;
-    bool m_created = false;
-    bool m_committed = false;
-};
 
 // Rewrites the file at path through edit(). edit gets the current bytes and
 // their decoded text and returns the new bytes, or nullopt when nothing is to
@@ -452,8 +354,8 @@ void rewrite(const QString& path, bool create,
 
     FileStatus status;
     struct stat st {};
-    if (::stat(fsName(target).constData(), &st) == 0) {
-        if (!S_ISREG(st.st_mode) || !writableByMode(fsName(target).constData(), st.st_mode, W_OK))
+    if (::stat(FsName(target).constData(), &st) == 0) {
+        if (!S_ISREG(st.st_mode) || !WritableByMode(FsName(target).constData(), st.st_mode, W_OK))
             unableToWrite(path);
         status.exists = true;
         status.mode = st.st_mode;
@@ -466,8 +368,8 @@ void rewrite(const QString& path, bool create,
     }
 
     struct stat dst {};
-    if (::stat(fsName(dir).constData(), &dst) != 0 || !S_ISDIR(dst.st_mode)
-        || !writableByMode(fsName(dir).constData(), dst.st_mode, W_OK | X_OK))
+    if (::stat(FsName(dir).constData(), &dst) != 0 || !S_ISDIR(dst.st_mode)
+        || !WritableByMode(FsName(dir).constData(), dst.st_mode, W_OK | X_OK))
         unableToWrite(path);
 
     QByteArray bytes;
@@ -478,17 +380,8 @@ void rewrite(const QString& path, bool create,
     if (!updated)
         return;
 
-    TempFile temp(dir, targetInfo.fileName());
-    if (!temp.isOpen() || !temp.write(*updated, status) || !temp.commit(target))
+    if (!ReplaceFile(target, *updated, status))
         unableToWrite(path);
-
-    // The rename itself must reach the disk too. Some file systems refuse
-    // fsync on a directory; the new file is in place by then either way.
-    const int dfd = ::open(fsName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        (void)::fsync(dfd);
-        ::close(dfd);
-    }
 }
 
 [[noreturn]] void lineBreakRefused(const QString& path, const QString& section, const QString& key, bool inValue)
