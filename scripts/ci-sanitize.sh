@@ -43,9 +43,12 @@ test_start=$(date +%s)
 locale_filter=(-E '\.C$')
 [ "${ZRM_ASAN_ALL_LOCALES:-0}" = 1 ] && locale_filter=()
 status=0
-# The office tests drive LibreOffice through a separate helper process; they
-# run in the main stage, and the sanitizers have nothing of ours to watch there.
-ctest --output-on-failure --repeat until-pass:2 -j"$(nproc)" -LE office "${locale_filter[@]}" "$@" | tee "$build/ctest.log" | grep -v '^ *[0-9]*/[0-9]* Test *#[0-9]*: .* Passed' || status=${PIPESTATUS[0]}
+# The office tests run too: the protocol code and the office helper are ours
+# and instrumented (LibreOffice itself is not). A test that fails once under
+# the slower instrumented build is run again, for timing only: every
+# sanitizer report of the first run is still in sanitizer-logs/ and fails
+# the stage below.
+ctest --output-on-failure --repeat until-pass:2 -j"$(nproc)" "${locale_filter[@]}" "$@" | tee "$build/ctest.log" | grep -v '^ *[0-9]*/[0-9]* Test *#[0-9]*: .* Passed' || status=${PIPESTATUS[0]}
 say "tests took $(( $(date +%s) - test_start )) s"
 if [ -n "$(ls -A "$reports")" ]; then
   say "sanitizer reports ($(ls "$reports" | wc -l) files in $reports):"
