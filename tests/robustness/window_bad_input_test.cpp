@@ -557,12 +557,7 @@ private slots:
     void installedMeters()
     {
         const BadInput& in = Row();
-        b->app->Form3().hide();
-        QFile::remove(b->Path("Poverka.ini"));
-        PortOnBench();
-        MarkInstalledMeters();
-        b->boxes.clear();
-        b->bench->ClearReceived();
+        FreshVerification();
         TForm4& dialog = b->app->Form4();
         QString cell;
         const bool ran = RunModal(&dialog, [&] { Click(&Main(), "Button8"); }, [&](QWidget* d) {
@@ -617,12 +612,7 @@ private slots:
     void installedMetersRefuseBroadcast()
     {
         QFETCH(QString, text);
-        b->app->Form3().hide();
-        QFile::remove(b->Path("Poverka.ini"));
-        PortOnBench();
-        MarkInstalledMeters();
-        b->boxes.clear();
-        b->bench->ClearReceived();
+        FreshVerification();
         const bool ran = RunModal(&b->app->Form4(), [&] { Click(&Main(), "Button8"); }, [&](QWidget* d) {
             Child<QComboBox>(d, "ComboBox1")->setCurrentIndex(kDu25);
             Child<QSpinBox>(d, "SpinEdit1")->setValue(2);
@@ -711,6 +701,16 @@ private:
         QVERIFY(!b->app->Form3().isVisible());
     }
     // A list whose slots show whether the accept stored into them.
+    // No verification under way, the port on the bench, nothing shown or sent yet.
+    void FreshVerification()
+    {
+        b->app->Form3().hide();
+        QFile::remove(b->Path("Poverka.ini"));
+        PortOnBench();
+        MarkInstalledMeters();
+        b->boxes.clear();
+        b->bench->ClearReceived();
+    }
     static void MarkInstalledMeters()
     {
         InstalledMeters() = InstalledMeterList{};
