@@ -99,7 +99,19 @@ protected:
         when = QDateTime::currentDateTime();
     }
 
-    bool NeedsTmpfs(Place p) const { return p == Place::FullDisk || p == Place::ReadOnlyFileSystem; }
+    // A fresh start for a case in that place; false when the place needs a
+    // tmpfs that cannot be mounted here.
+    bool StartCase(Place p)
+    {
+        if ((p == Place::FullDisk || p == Place::ReadOnlyFileSystem) && !fs->mounted()) {
+            std::cout << "skipped: cannot mount a tmpfs here (needs root)\n";
+            return false;
+        }
+        Fresh();
+        return true;
+    }
+    QString Target() const { return ProtocolFilePath(program, when, 12); }
+    QString Protocols() const { return program + QStringLiteral("/Protocols"); }
 
     void Arrange(Place place, const QString& target)
     {
@@ -144,14 +156,10 @@ TEST_F(ProtocolNothingLost, TheTemplateCopyThatFailsIsReportedAndNoOfficeStarts)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(PlaceName(c.place)) + (c.earlier ? " replacing" : " new"));
-        if (NeedsTmpfs(c.place) && !fs->mounted()) {
-            std::cout << "skipped: cannot mount a tmpfs here (needs root)\n";
+        if (!StartCase(c.place))
             continue;
-        }
-        Fresh();
-
-        const QString target = ProtocolFilePath(program, when, 12);
-        const QString protocols = program + QStringLiteral("/Protocols");
+        const QString target = Target();
+        const QString protocols = Protocols();
         if (c.earlier)
             WriteAll(target, kOldProtocol);
         else
@@ -196,14 +204,10 @@ TEST_F(ProtocolNothingLost, AFillThatCannotBeSavedLeavesTheProtocolAsItWas)
     for (const Case& c : cases) {
         const bool atSave = c.when == When::AtTheSave;
         SCOPED_TRACE(std::string(PlaceName(c.place)) + (atSave ? " at the save" : " before the office"));
-        if (NeedsTmpfs(c.place) && !fs->mounted()) {
-            std::cout << "skipped: cannot mount a tmpfs here (needs root)\n";
+        if (!StartCase(c.place))
             continue;
-        }
-        Fresh();
-
-        const QString target = ProtocolFilePath(program, when, 12);
-        const QString protocols = program + QStringLiteral("/Protocols");
+        const QString target = Target();
+        const QString protocols = Protocols();
         WriteAll(target, kOldProtocol);
         const QStringList before = FilesUnder(protocols);
         if (atSave)
@@ -246,7 +250,7 @@ TEST_F(ProtocolNothingLost, TheNextFillSucceedsOnceSpaceIsBack)
 {
     if (!fs->mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
-    const QString target = ProtocolFilePath(program, when, 12);
+    const QString target = Target();
     WriteAll(target, kOldProtocol);
     sheet.onCall = [&](const QString& entry) {
         if (entry == QLatin1String("Save"))
