@@ -353,19 +353,10 @@ void rewrite(const QString& path, bool create,
     const QString dir = targetInfo.absolutePath();
 
     FileStatus status;
-    struct stat st {};
-    if (::stat(FsName(target).constData(), &st) == 0) {
-        if (!S_ISREG(st.st_mode) || !WritableByMode(FsName(target).constData(), st.st_mode, W_OK))
-            unableToWrite(path);
-        status.exists = true;
-        status.mode = st.st_mode;
-        status.uid = st.st_uid;
-        status.gid = st.st_gid;
-    } else if (errno != ENOENT) {
+    if (!MayReplace(target, &status))
         unableToWrite(path);
-    } else if (!create) {
+    if (!status.exists && !create)
         return;
-    }
 
     struct stat dst {};
     if (::stat(FsName(dir).constData(), &dst) != 0 || !S_ISDIR(dst.st_mode)
