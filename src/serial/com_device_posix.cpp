@@ -244,6 +244,9 @@ public:
         }
         ::ioctl(fd, TIOCEXCL);
         std::lock_guard lock(FLock);
+        // The line is left as it was found: a terminal named by mistake must
+        // not stay raw after the program ends.
+        FHaveSaved = RetryIoctl(fd, TCGETS2, &FSaved) == 0;
         FFd = fd;
         FHungUp = false;
         FQueue.Clear();
@@ -264,7 +267,11 @@ public:
         std::lock_guard lock(FLock);
         if (FFd < 0)
             return;
-        // The exclusive flag outlives our descriptor on a terminal that stays.
+        // The settings and the exclusive flag outlive our descriptor on a
+        // terminal that stays. A hung-up device refuses both, harmlessly.
+        if (FHaveSaved)
+            RetryIoctl(FFd, TCSETS2, &FSaved);
+        FHaveSaved = false;
         ::ioctl(FFd, TIOCNXCL);
         ::close(FFd);
         FFd = -1;
@@ -698,6 +705,8 @@ private:
     bool FThreadStarved = false;
     bool FReaderWaiting = false;
     bool FHaveCounters = false;
+    termios2 FSaved{};
+    bool FHaveSaved = false;
     serial_icounter_struct FErrorBase{};
     serial_icounter_struct FEventBase{};
 

@@ -118,6 +118,11 @@ public:
         if (h == INVALID_HANDLE_VALUE)
             return LastError();
         FHandle = h;
+        // The driver keeps the line settings after we close: put back the
+        // ones we found, so the next program meets the port as it was.
+        FSaved = {};
+        FSaved.DCBlength = sizeof FSaved;
+        FHaveSaved = ::GetCommState(h, &FSaved) != 0;
         FReadPending = false;
         FWritePending = false;
         FWaitFailed = false;
@@ -131,6 +136,9 @@ public:
     {
         if (FHandle == INVALID_HANDLE_VALUE)
             return;
+        if (FHaveSaved)
+            ::SetCommState(FHandle, &FSaved);
+        FHaveSaved = false;
         ::CloseHandle(FHandle);
         FHandle = INVALID_HANDLE_VALUE;
         FReadPending = false;
@@ -406,6 +414,8 @@ private:
     }
 
     HANDLE FHandle = INVALID_HANDLE_VALUE;
+    DCB FSaved{};
+    bool FHaveSaved = false;
     HANDLE FReadDone = nullptr;
     HANDLE FWriteDone = nullptr;
     HANDLE FWake = nullptr;

@@ -66,6 +66,7 @@ protected:
 TEST(PortLine, SettingsReachTheDeviceAndABaudChangeTouchesNothingElse)
 {
     TestPty pty(/*Raw=*/false);
+    const termios found = Attributes(pty.Master());
     TComPort port;
     LikeComPort1(port, pty.SlavePath());
     port.Open();
@@ -103,6 +104,15 @@ TEST(PortLine, SettingsReachTheDeviceAndABaudChangeTouchesNothingElse)
     EXPECT_EQ(x.c_cc[VSTOP], 'S');
     port.FlowControl().SetXOnXOff(xcOutput);
     EXPECT_EQ(Attributes(pty.Master()).c_iflag & (IXON | IXOFF), tcflag_t(IXON));
+
+    // Closing leaves the terminal as it was found (a terminal is not left raw).
+    port.Close();
+    const termios left = Attributes(pty.Master());
+    EXPECT_EQ(left.c_iflag, found.c_iflag);
+    EXPECT_EQ(left.c_oflag, found.c_oflag);
+    EXPECT_EQ(left.c_cflag, found.c_cflag);
+    EXPECT_EQ(left.c_lflag, found.c_lflag);
+    EXPECT_EQ(std::memcmp(left.c_cc, found.c_cc, sizeof found.c_cc), 0);
 }
 
 TEST_F(PortOnPty, WhatTheDeviceCannotDoIsRefused)
