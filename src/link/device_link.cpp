@@ -145,9 +145,18 @@ bool DeviceLink::Exchange(int frameLength, const Texts& texts, const std::functi
     }
 }
 
+bool DeviceLink::LineFree()
+{
+    if (!m_busy)
+        return true;
+    ShowMessage(MsgKind::Information, QStringLiteral("Линия связи занята другим обменом с приборами. Повторите "
+                                                     "команду, когда он закончится."));
+    return false;
+}
+
 bool DeviceLink::IdentifyDevice(SerialNumber n)
 {
-    if (m_busy)
+    if (!LineFree())
         return false;
     BusyScope busy(m_busy);
     CurrentSerialNumber = n;
@@ -161,7 +170,7 @@ bool DeviceLink::IdentifyDevice(SerialNumber n)
 
 bool DeviceLink::ReadDeviceState(SerialNumber n, DeviceState& destination)
 {
-    if (m_busy)
+    if (!LineFree())
         return false;
     BusyScope busy(m_busy);
     CurrentSerialNumber = n;
@@ -174,9 +183,14 @@ bool DeviceLink::ReadDeviceState(SerialNumber n, DeviceState& destination)
     });
 }
 
+bool DeviceLink::PollDeviceState(SerialNumber n, DeviceState& destination)
+{
+    return !m_busy && ReadDeviceState(n, destination);
+}
+
 bool DeviceLink::ReadDeviceConfig(SerialNumber n, DeviceConfig& destination)
 {
-    if (m_busy)
+    if (!LineFree())
         return false;
     BusyScope busy(m_busy);
     CurrentSerialNumber = n;
@@ -191,7 +205,7 @@ bool DeviceLink::ReadDeviceConfig(SerialNumber n, DeviceConfig& destination)
 
 bool DeviceLink::WriteDeviceConfig(SerialNumber target, SerialNumber newSerial, const DeviceConfig& source)
 {
-    if (m_busy)
+    if (!LineFree())
         return false;
     BusyScope busy(m_busy);
     CurrentSerialNumber = target;
@@ -210,7 +224,7 @@ bool DeviceLink::WriteDeviceConfig(SerialNumber target, SerialNumber newSerial, 
 
 void DeviceLink::ResetDeviceCounter(SerialNumber n)
 {
-    if (m_busy)
+    if (!LineFree())
         return;
     BusyScope busy(m_busy);
     CurrentSerialNumber = n;

@@ -44,9 +44,17 @@ public:
     // started meanwhile, from a timer or a window opened during the wait, is
     // refused and returns false without touching the running one.
     bool Busy() const { return m_busy; }
+    // False, after one information box, while another exchange holds the
+    // line. Every operation asks it first; a command that does more than one
+    // operation, or changes what the program holds, asks it before it starts,
+    // so a refusal sends nothing and changes nothing.
+    bool LineFree();
 
     bool IdentifyDevice(SerialNumber n);
     bool ReadDeviceState(SerialNumber n, DeviceState& destination);
+    // The chart windows' poll: a refusal is a failed read without a box (a
+    // poll every 200 ms must not raise boxes).
+    bool PollDeviceState(SerialNumber n, DeviceState& destination);
     bool ReadDeviceConfig(SerialNumber n, DeviceConfig& destination);
     bool WriteDeviceConfig(SerialNumber target, SerialNumber newSerial, const DeviceConfig& source);
     void ResetDeviceCounter(SerialNumber n);

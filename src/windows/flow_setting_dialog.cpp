@@ -123,7 +123,7 @@ void TForm5::Timer1Timer()
         DeviceState state{};
         // A failed read has shown its box; a refused one (another exchange
         // under way) shows none. Either way the series stays as it was.
-        if (!m_link.ReadDeviceState(n, state))
+        if (!m_link.PollDeviceState(n, state))
             continue;
         const double flow = state.FlowRate;
         Chart1->SetSeriesTitle(b, FormatText("№ %-5d %03.3f", {static_cast<long long>(n), flow}));

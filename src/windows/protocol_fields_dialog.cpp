@@ -4,6 +4,7 @@
 #include "handler.h"
 #include "ini_file.h"
 #include "messages.h"
+#include "window_keys.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -40,6 +41,7 @@ TForm6::TForm6(ProgramSettings& settings, QWidget* parent) : QDialog(parent), m_
     setObjectName(QStringLiteral("Form6"));
     setWindowTitle(QStringLiteral("Заполнение полей протокола "));
     setModal(true);
+    IgnoreEscape(this);  // no cancel button: only the title bar closes it
 
     Label1 = MakeLabel(this, "Label1", "Модификация ЗРМ");
     ComboBox1 = new QComboBox(this);
@@ -138,12 +140,3 @@ void TForm6::showEvent(QShowEvent* event)
         move(screen->availableGeometry().center() - rect().center());
 }
 
-void TForm6::keyPressEvent(QKeyEvent* event)
-{
-    // No cancel button: Esc does nothing, only the title bar closes it.
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}

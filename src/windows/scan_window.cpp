@@ -3,6 +3,7 @@
 #include "device_link.h"
 #include "installed_meters.h"
 #include "number_text.h"
+#include "window_keys.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -27,6 +28,7 @@ TForm7::TForm7(DeviceLink& link, QWidget* parent) : FlowChartWindow(link, parent
     setObjectName(QStringLiteral("Form7"));
     setWindowTitle(QStringLiteral("Сканер"));
     resize(1024, 700);
+    IgnoreEscape(this);  // no cancel button
 
     auto* panel = new QWidget(this);
     panel->setObjectName(QStringLiteral("Panel1"));
@@ -59,16 +61,6 @@ void TForm7::setVisible(bool visible)
     FlowChartWindow::setVisible(visible);
 }
 
-void TForm7::keyPressEvent(QKeyEvent* event)
-{
-    // No cancel button here: Esc does not close the window.
-    if (event->key() == Qt::Key_Escape) {
-        event->ignore();
-        return;
-    }
-    FlowChartWindow::keyPressEvent(event);
-}
-
 void TForm7::SpeedButton1Click()
 {
     m_extremes.fill(FlowExtremes{});
@@ -88,7 +80,7 @@ void TForm7::Timer1Timer()
             Chart1->SetSeriesTitle(i, QStringLiteral("---"));
         const SerialNumber n = m_link.CurrentSerialNumber;
         DeviceState state{};
-        if (m_link.ReadDeviceState(n, state)) {
+        if (m_link.PollDeviceState(n, state)) {
             const double flow = state.FlowRate;
             m_extremes[0].Update(flow);
             Chart1->SetSeriesTitle(
@@ -110,7 +102,7 @@ void TForm7::Timer1Timer()
         DeviceState state{};
         // A failed read has shown its box, a refused one (another exchange
         // under way) none; the series and the extremes stay as they were.
-        if (!m_link.ReadDeviceState(n, state))
+        if (!m_link.PollDeviceState(n, state))
             continue;
         const double flow = state.FlowRate;
         const bool withRange = CheckBox3->isChecked();

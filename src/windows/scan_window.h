@@ -42,7 +42,6 @@ public slots:
     void Timer1Timer() override;
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QCheckBox* CheckBox3 = nullptr;
