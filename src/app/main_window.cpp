@@ -45,19 +45,56 @@ const char* const kHelpText =
     "\n"
     "Конфигурация - данные о диаметре и весе выходного импульса расходомера\n";
 
-// A combo box that tells its owner before its list drops down.
-class DropDownComboBox : public QComboBox {
+// A combo box that tells its owner before its list drops down, and runs its
+// change handler on every change of its text and on every pick from its list,
+// once each: a pick of the entry already shown is a pick too (a port picked
+// again is opened again, after an unplug or a failed start).
+class PickComboBox : public QComboBox {
 public:
-    using QComboBox::QComboBox;
-    std::function<void()> OnDropDown;
+    PickComboBox(QWidget* parent, std::function<void()> onDropDown, std::function<void()> onChange)
+        : QComboBox(parent), m_onDropDown(std::move(onDropDown)), m_onChange(std::move(onChange))
+    {
+        connect(this, &QComboBox::currentTextChanged, this, [this] {
+            m_changed = true;
+            m_onChange();
+        });
+        // A pick that changed the text has run the handler already.
+        connect(this, &QComboBox::activated, this, [this] {
+
+            if (!std::exchange(m_changed, false))
+                m_onChange();
+        });
+    }
 
     void showPopup() override
     {
-        if (OnDropDown)
-            OnDropDown();
+        m_changed = false;
+        m_onDropDown();
         QComboBox::showPopup();
     }
+
+private:
+    std::function<void()> m_onDropDown;
+    std::function<void()> m_onChange;
+    bool m_changed = false;
 };
+
+// After the list was filled anew: the text as it was, with its entry chosen
+// when it has one. (With none chosen, the box would choose it itself as its
+// text field loses the focus and report that as a pick.)
+void KeepText(QComboBox* box, const QString& text)
+{
+    box->setCurrentIndex(box->findText(text));
+    box->setEditText(text);
+}
+
+void AddSerialPorts(QComboBox* box)
+{
+    std::vector<std::string> ports;
+    ListSerialPorts(ports);
+    for (const std::string& p : ports)
+        box->addItem(QString::fromStdString(p));
+}
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption)
 {
@@ -107,7 +144,12 @@ void TForm1::BuildControls()
 {
     Label1 = new QLabel(QStringLiteral("ПОРТ"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
-    ComboBox1 = new QComboBox(this);
+    ComboBox1 = new PickComboBox(
+        this, [this] { RunHandler([this] { ComboBox1DropDown(); }); },
+        [this] {
+            if (!m_creating)
+                RunHandler([this] { ComboBox1Change(); });
+        });
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
     ComboBox1->setEditable(true);
     ComboBox1->setInsertPolicy(QComboBox::NoInsert);
@@ -120,9 +162,9 @@ void TForm1::BuildControls()
     SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
     SpinEdit1->setRange(0, 65535);
     SpinEdit1->setValue(0);
-    auto* serials = new DropDownComboBox(this);
-    serials->OnDropDown = [this] { RunHandler([this] { ComboBox2DropDown(); }); };
-    ComboBox2 = serials;
+    ComboBox2 = new PickComboBox(
+        this, [this] { RunHandler([this] { ComboBox2DropDown(); }); },
+        [this] { RunHandler([this] { ComboBox2Change(); }); });
     ComboBox2->setObjectName(QStringLiteral("ComboBox2"));
     ComboBox2->setEditable(true);
     ComboBox2->setInsertPolicy(QComboBox::NoInsert);
@@ -189,12 +231,7 @@ void TForm1::BuildControls()
     top->addLayout(right);
     top->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(ComboBox1, &QComboBox::currentTextChanged, this, [this] {
-        if (!m_creating)
-            RunHandler([this] { ComboBox1Change(); });
-    });
     connect(SpinEdit1, &QSpinBox::valueChanged, this, [this] { RunHandler([this] { SpinEdit1Change(); }); });
-    connect(ComboBox2, &QComboBox::currentTextChanged, this, [this] { RunHandler([this] { ComboBox2Change(); }); });
     const std::pair<QPushButton*, void (TForm1::*)()> clicks[] = {
         {Button1, &TForm1::Button1Click}, {Button2, &TForm1::Button2Click}, {Button3, &TForm1::Button3Click},
         {Button4, &TForm1::Button4Click}, {Button5, &TForm1::Button5Click}, {Button6, &TForm1::Button6Click},
@@ -217,10 +254,7 @@ void TForm1::FormCreate()
             setWindowTitle(windowTitle() + QStringLiteral("профи"));
         }
 
-        std::vector<std::string> ports;
-        ListSerialPorts(ports);
-        for (const std::string& p : ports)
-            ComboBox1->addItem(QString::fromStdString(p));
+        AddSerialPorts(ComboBox1);
 
         IniFile ini(SettingsFileName());
         ComboBox1->setCurrentIndex(-1);
@@ -232,14 +266,24 @@ void TForm1::FormCreate()
     m_creating = false;
 }
 
-bool TForm1::OpenPort()
+bool TForm1::OpenPort(QString& accessLine)
 {
     TComPort& port = ComPort1();
+    const std::string name = ComboBox1->currentText().toStdString();
     try {
         port.Close();
-        port.SetDeviceName(ComboBox1->currentText().toStdString());
+        port.SetDeviceName(name);
         port.Open();
         return true;
+    } catch (const EComError& e) {
+        port.Close();
+        const std::string group = PortAccessGroup(e.ErrorCode, name);
+        if (!group.empty())
+            accessLine = QStringLiteral("\n\rНет прав на доступ к порту: пользователь должен входить в группу «%1», "
+                                        "которой принадлежит порт (после включения в группу войдите в систему "
+                                        "заново).")
+                             .arg(QString::fromStdString(group));
+        return false;
     } catch (const std::exception&) {
         port.Close();
         return false;
@@ -256,22 +300,39 @@ void TForm1::FormShow()
 {
     if (ComboBox1->currentText().isEmpty())
         return;
-    if (OpenPort()) {
+    QString accessLine;
+    if (OpenPort(accessLine)) {
         SetPortButtonsEnabled(true);
     } else {
-        ShowMessage(MsgKind::Error, QStringLiteral("Нет возможности открыть порт ") + ComboBox1->currentText());
+        ShowMessage(MsgKind::Error,
+                    QStringLiteral("Нет возможности открыть порт ") + ComboBox1->currentText() + accessLine);
         SetPortButtonsEnabled(false);
     }
 }
 
 void TForm1::ComboBox1Change()
 {
-    if (OpenPort()) {
+    QString accessLine;
+    if (OpenPort(accessLine)) {
         SetPortButtonsEnabled(true);
     } else {
-        ShowMessage(MsgKind::Error, QStringLiteral("Нет возможности открыть порт"));
+        ShowMessage(MsgKind::Error, QStringLiteral("Нет возможности открыть порт") + accessLine);
         SetPortButtonsEnabled(false);
     }
+}
+
+void TForm1::ComboBox1DropDown()
+{
+    // Read again, so an adapter plugged in after start is offered. The port in
+    // use stays offered where the system does not list it (a pseudo-terminal,
+    // an adapter just unplugged), so it can be picked again.
+    const QString text = ComboBox1->currentText();
+    const QSignalBlocker block(ComboBox1);
+    ComboBox1->clear();
+    AddSerialPorts(ComboBox1);
+    if (!text.isEmpty() && ComboBox1->findText(text) < 0)
+        ComboBox1->addItem(text);
+    KeepText(ComboBox1, text);
 }
 
 void TForm1::FormClose()
@@ -342,6 +403,8 @@ void TForm1::Button1Click()
 
 void TForm1::Button2Click()
 {
+    if (!m_link.LineFree())
+        return;  // the memos keep the last reading
     CommandScope scope([this](bool on) { SetCommandGroupEnabled(on); });
     m_link.ErrorFlag = true;
     Button4Click();
@@ -380,6 +443,8 @@ void TForm1::Button3Click()
     // Converted whole before the held configuration changes: a bad text
     // leaves it as it was.
     const EditedConfig edited = editor.Result();
+    if (!m_link.LineFree())
+        return;  // the held configuration stays as it was
     edited.ApplyTo(m_link.MainConfig);
     if (m_link.WriteDeviceConfig(static_cast<SerialNumber>(SpinEdit1->value()), edited.Serial, m_link.MainConfig))
         SpinEdit1->setValue(edited.Serial);
@@ -437,8 +502,7 @@ void TForm1::ComboBox2DropDown()
     ComboBox2->clear();
     for (int i = 0; i < list.Count && i < InstalledMeterList::kMaxMeters; ++i)
         ComboBox2->addItem(QString::number(list.Serials[i]));
-    ComboBox2->setCurrentIndex(-1);
-    ComboBox2->setEditText(text);
+    KeepText(ComboBox2, text);
 }
 
 void TForm1::ComboBox2KeyDown(int key)

@@ -53,6 +53,7 @@ public slots:
     void FormShow();
     void FormClose();
     void ComboBox1Change();
+    void ComboBox1DropDown();
 
     void Button1Click();
     void Button2Click();
@@ -75,8 +76,10 @@ protected:
 
 private:
     void BuildControls();
-    // Opens the port named in ComboBox1; false when it cannot be opened.
-    bool OpenPort();
+    // Opens the port named in ComboBox1; false when it cannot be opened, with
+    // accessLine set to a second line for the box when the user lacks the
+    // permission to open it.
+    bool OpenPort(QString& accessLine);
     void SetPortButtonsEnabled(bool enabled);
     void SetCommandGroupEnabled(bool enabled);
 

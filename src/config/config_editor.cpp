@@ -6,6 +6,7 @@
 #include "handler.h"
 #include "messages.h"
 #include "number_text.h"
+#include "window_keys.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -56,6 +57,7 @@ TForm2::TForm2(QWidget* parent)
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Изменение конфигурации"));
     setModal(true);
+    IgnoreEscape(this);  // left by "Записать" or the title bar, never losing typed values to a key
     BuildControls();
 }
 

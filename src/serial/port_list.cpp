@@ -1,5 +1,13 @@
 #include "port_list.h"
 
+#ifndef _WIN32
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -36,6 +44,19 @@ void ListSerialPortsIn(const std::string& ClassDir, const std::string& DevDir,
 void ListSerialPorts(std::vector<std::string>& Strings)
 {
     ListSerialPortsIn("/sys/class/tty", "/dev", Strings);
+}
+
+std::string PortAccessGroup(int32_t ErrorCode, const std::string& Device)
+{
+    struct stat st {};
+    if ((ErrorCode != EACCES && ErrorCode != EPERM) || ::stat(Device.c_str(), &st) != 0)
+        return {};
+    std::vector<char> buffer(16384);
+    group entry{};
+    group* found = nullptr;
+    if (::getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+        return std::to_string(st.st_gid);
+    return found->gr_name;
 }
 #endif
 

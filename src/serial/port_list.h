@@ -1,6 +1,7 @@
 #pragma once
 // The machine's serial ports, for the port combo box.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,11 @@ void ListSerialPorts(std::vector<std::string>& Strings);
 // The same over another sysfs class directory (tests use a tree of their own).
 void ListSerialPortsIn(const std::string& ClassDir, const std::string& DevDir,
                        std::vector<std::string>& Strings);
+
+// The group that owns a port's device when opening it failed for want of
+// permission (errno EACCES or EPERM), so the user can be told which group to
+// join; empty for any other failure, or where no group owns devices (Windows).
+std::string PortAccessGroup(int32_t ErrorCode, const std::string& Device);
 
 // The Windows registry rule for one "serialcomm" value: device names longer
 // than four characters ("COM10") need the "\\.\" prefix to be opened.

@@ -100,3 +100,8 @@ void ListSerialPorts(std::vector<std::string>& Strings)
 {
     ListSerialPortsInKey(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", Strings);
 }
+
+std::string PortAccessGroup(int32_t, const std::string&)
+{
+    return {};
+}

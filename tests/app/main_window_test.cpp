@@ -2,6 +2,7 @@
 // real controls (offscreen).
 
 #include "bench_app.h"
+#include "combo_pick.h"
 #include "diameter_defaults.h"
 #include "installed_meters.h"
 #include "main_window.h"
@@ -217,6 +218,14 @@ private slots:
         QCOMPARE(box->itemText(1), QStringLiteral("902"));
         QCOMPARE(box->currentText(), QStringLiteral("5"));
         box->hidePopup();
+
+        // A pick sets the spin edit, a pick of the number already shown too.
+        auto* spin = Control<QSpinBox>("SpinEdit1");
+        PickFromList(box, QStringLiteral("901"));
+        QCOMPARE(spin->value(), 901);
+        spin->setValue(7);
+        PickFromList(box, QStringLiteral("901"));
+        QCOMPARE(spin->value(), 901);
     }
 };
 

@@ -1,6 +1,7 @@
 // Start-up, settings and the two variants, through the real windows
 // (offscreen) and real pseudo-terminals.
 
+#include "combo_pick.h"
 #include "main_window.h"
 #include "scanner_app.h"
 #include "scripted_messages.h"
@@ -217,23 +218,42 @@ private slots:
         QCOMPARE(PortButtonsEnabled(), All(false));
     }
 
-    void unpluggedAdapterCanBeChosenAgain()
+    // The port missing at start, plugged in later and picked from the list
+    // (the entry already shown), then unplugged, plugged back, picked again.
+    void aPortPickedAgainOpensAgain()
     {
-        auto line = std::make_unique<PtyLine>(Path("ttyLine"));
-        WriteAll(Path("Settings.ini"), "[CONFIG]\r\nCOM=" + Path("ttyLine").toUtf8() + "\r\n");
+        const QString line = Path("ttyLine");
+        WriteAll(Path("Settings.ini"), "[CONFIG]\r\nCOM=" + line.toUtf8() + "\r\n");
         Start();
-        QVERIFY(app->Form1().ComPort1().Active());
+        QCOMPARE(boxes->texts(), QStringList{QStringLiteral("Нет возможности открыть порт ") + line});
+        QCOMPARE(PortButtonsEnabled(), All(false));
+        QComboBox* ports = Control<QComboBox>("ComboBox1");
 
-        line->Unplug();
-        QTest::qWait(300);  // the program goes on; nothing hangs
-        QCOMPARE(boxes->texts(), QStringList());
+        // Still missing: one pick, one box.
+        boxes->clear();
+        PickFromList(ports, line);
+        QCOMPARE(boxes->texts(), QStringList{QStringLiteral("Нет возможности открыть порт")});
 
-        // Plugged in again under the same name, and chosen again.
-        line = std::make_unique<PtyLine>(Path("ttyLine"));
-        app->Form1().ComboBox1Change();
-        QCOMPARE(boxes->texts().join('|'), QString());
-        QVERIFY(app->Form1().ComPort1().Active());
-        QCOMPARE(PortButtonsEnabled(), All(true));
+        auto far = std::make_unique<PtyLine>(line);
+        for (int plugged = 1; plugged <= 2; ++plugged) {
+            boxes->clear();
+            PickFromList(ports, line);
+            QCOMPARE(boxes->texts(), QStringList());
+            QCOMPARE(PortButtonsEnabled(), All(true));
+            // A live line, not the handle of the line that was unplugged.
+            app->Form1().ComPort1().Write("x", 1, true);
+
+            far->Unplug();
+            QTest::qWait(300);  // the program goes on; nothing hangs
+            QCOMPARE(boxes->texts(), QStringList());
+            far = std::make_unique<PtyLine>(line);
+        }
+
+        // A pick that also changes the text opens once: one box, not two.
+        boxes->clear();
+        PickFromList(ports, Path("ttyOther"), {Path("ttyOther")});
+        QCOMPARE(boxes->texts(), QStringList{QStringLiteral("Нет возможности открыть порт")});
+        QCOMPARE(PortButtonsEnabled(), All(false));
     }
 
     void readOnlySettingsAreReportedAndNeverTruncated()

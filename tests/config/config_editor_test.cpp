@@ -5,6 +5,7 @@
 // decimal separator.
 
 #include "app_paths.h"
+#include "combo_pick.h"
 #include "config_editor.h"
 #include "diameter_defaults.h"
 #include "file_dialogs.h"
@@ -110,17 +111,10 @@ private:
     }
     void Click(const char* name) { QTest::mouseClick(Control<QAbstractButton>(QString::fromUtf8(name)), Qt::LeftButton); }
 
-    // Picks an entry from the drop-down list with the mouse.
     void PickDiameter(int i)
     {
-        QComboBox* box = Diameters();
-        box->showPopup();
-        QAbstractItemView* view = box->view();
-        QTRY_VERIFY(view->isVisible());
-        const QRect r = view->visualRect(view->model()->index(i, 0));
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, r.center());
-        QTRY_VERIFY(!view->isVisible());
-        QCOMPARE(box->currentIndex(), i);
+        PickFromList(Diameters(), Diameters()->itemText(i));
+        QCOMPARE(Diameters()->currentIndex(), i);
     }
 
     void Open(SerialNumber serial, const DeviceConfig& c)
@@ -317,7 +311,7 @@ private slots:
         QCOMPARE(int(e.Serial), serial.toInt());
     }
 
-    void cancelInTheConfirmationKeepsTheDialogOpen()
+    void cancelInTheConfirmationAndEscKeepTheDialogOpen()
     {
         Open(4321, DefaultConfigFor(4));
         Type(Field(4), L("2#5"));
@@ -329,6 +323,12 @@ private slots:
         QCOMPARE(form->result(), int(QDialog::Rejected));
         QCOMPARE(Values(), before);
         QCOMPARE(Field(13)->text(), QStringLiteral("4321"));
+
+        // Esc drops nothing: typed values and the dialog stay.
+        for (QWidget* target : {static_cast<QWidget*>(Field(4)), static_cast<QWidget*>(form.get())})
+            QTest::keyClick(target, Qt::Key_Escape);
+        QVERIFY(form->isVisible());
+        QCOMPARE(Values(), before);
     }
 
     void modalRunEndsAcceptedOnlyThroughTheConfirmation()
