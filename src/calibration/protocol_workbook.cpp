@@ -131,11 +131,12 @@ void RemoveWorkingCopy(const QString& work)
 // new one replaces it.
 void CopyFileOver(const QString& from, const QString& to)
 {
-    FileStatus old;
-    if (!MayReplace(to, &old))
-        UnableToWrite(to);
     const std::optional<QByteArray> bytes = ReadWhole(from);
-    if (!bytes || !ReplaceFile(to, *bytes, old))
+    if (!bytes)
+        throw ETemplateUnreadable(QStringLiteral("Шаблон протокола не найден или не читается: ") +
+                                  QDir::toNativeSeparators(from));
+    FileStatus old;
+    if (!MayReplace(to, &old) || !ReplaceFile(to, *bytes, old))
         UnableToWrite(to);
 }
 
@@ -194,6 +195,17 @@ bool ProtocolBeingWritten()
     return g_writing;
 }
 
+bool RefuseWhileProtocolWritten()
+{
+    // The windows stay usable while a protocol is written, so the wizard's
+    // last step, or a new verification, can be asked for meanwhile.
+    if (!g_writing)
+        return false;
+    ShowMessage(MsgKind::Information, QStringLiteral("Протокол поверки ещё заполняется. Дождитесь, пока он откроется."),
+                mbOK);
+    return true;
+}
+
 bool WriteProtocolWorkbook(const QString& path, int np, const ProtocolData& data)
 {
     if (g_writing)
@@ -233,17 +245,26 @@ bool WriteProtocolWorkbook(const QString& path, int np, const ProtocolData& data
         const auto put = [&app](const char* cell, const QString& text) {
             app->SetValue(app->Range(QString::fromLatin1(cell)), text);
         };
+        // What the user typed stays text exactly as typed ("=2*3" is no
+        // formula); the temperature is entered as a number when it is one.
+        const auto putTyped = [&app](const char* cell, const QString& text) {
+            app->SetText(app->Range(QString::fromLatin1(cell)), text);
+        };
+        double temperature = 0;
         put("A1", FormatText("ПРОТОКОЛ № %3d", {data.RepNo}));
-        put("F8", data.Fields.Modification);
+        putTyped("F8", data.Fields.Modification);
         put("G8", FormatText("Ду-%d", {std::llround(DiameterDefaults[0][dy] * 1000)}));
-        put("M12", data.Fields.WaterTemperature);
-        put("J9", QStringLiteral("Атмосферное давление: ") + data.Fields.Pressure);
+        if (TryStrToFloat(data.Fields.WaterTemperature, temperature))
+            put("M12", data.Fields.WaterTemperature);
+        else
+            putTyped("M12", data.Fields.WaterTemperature);
+        putTyped("J9", QStringLiteral("Атмосферное давление: ") + data.Fields.Pressure);
         put("C15", FormatText("%1.3f", {StageSetPoint(true, 1, dy)}));
         put("G15", FormatText("%1.3f", {StageSetPoint(true, 2, dy)}));
         put("K15", FormatText("%1.3f", {StageSetPoint(true, 3, dy)}));
         put("C24", QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy  hh:mm")));
-        put("L21", FormatText("/ %18s /", {data.Fields.TestedBy}));
-        put("L24", FormatText("/ %18s /", {data.Fields.VerifiedBy}));
+        putTyped("L21", FormatText("/ %18s /", {data.Fields.TestedBy}));
+        putTyped("L24", FormatText("/ %18s /", {data.Fields.VerifiedBy}));
 
         // The meter row of the template and its cell objects, which move
         // down with it as copies are inserted above.
@@ -325,16 +346,15 @@ bool WriteProtocolWorkbook(const QString& path, int np, const ProtocolData& data
 
 bool WriteVerificationProtocol(const ProgramSettings& settings, const ProtocolFields& fields, const RunState& run)
 {
-    // The windows stay usable while a protocol is written, so the wizard's
-    // last step can be pressed again meanwhile.
-    if (g_writing) {
-        ShowMessage(MsgKind::Information,
-                    QStringLiteral("Протокол поверки ещё заполняется. Дождитесь, пока он откроется."), mbOK);
+    if (RefuseWhileProtocolWritten())
         return false;
-    }
     QString path;
     try {
         path = PrepareProtocolFile(QDateTime::currentDateTime(), settings.RepNo);
+    } catch (const ETemplateUnreadable& e) {
+        ShowMessage(MsgKind::Error, QStringLiteral("Ошибка вывода данных"), mbOK);
+        ShowMessage(MsgKind::Error, e.text(), mbOK);
+        return false;
     } catch (const AppError& e) {
         // No protocol file to fill: the office is not started for nothing.
         ShowStandardError(e);

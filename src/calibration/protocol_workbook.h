@@ -4,6 +4,7 @@
 // filled through spreadsheet automation (platform/spreadsheet_app.h) from
 // the protocol fields dialog and the verification state file "Poverka.ini".
 
+#include "errors.h"
 #include "frames.h"
 #include "installed_meters.h"
 #include "program_settings.h"
@@ -33,6 +34,13 @@ struct ProtocolData {
     ProtocolFields Fields;
 };
 
+// The template could not be read: no protocol can be made, and the user is
+// told which file to see to.
+class ETemplateUnreadable : public AppError {
+public:
+    using AppError::AppError;
+};
+
 // The template beside the executable.
 extern const char* const kProtocolTemplate;  // "Протокол поверки.xls"
 
@@ -48,10 +56,11 @@ QString ProtocolFilePath(const QString& directory, const QDateTime& when, int re
 // file ("Файл <path>уже существует, заменить его?", Yes/No; No keeps the
 // file as it is) and copies the template. The copy goes to a hidden file
 // beside the target and replaces it in one step once it is whole on the
-// disk, so an earlier protocol stays as it was until then. A copy that
-// cannot be made (no template, a full disk, a read-only directory or file)
-// throws EIniFileException "Unable to write to <path>" and leaves nothing
-// behind. Returns the target path.
+// disk, so an earlier protocol stays as it was until then. A template that
+// cannot be read throws ETemplateUnreadable naming it; a copy that cannot be
+// made (a full disk, a read-only directory or file) throws EIniFileException
+// "Unable to write to <path>". Either leaves nothing behind. Returns the
+// target path.
 QString PrepareProtocolFile(const QDateTime& when, int repNo);
 
 // Fills the workbook at path: the header cells, then meters 1..np in rows
@@ -70,12 +79,17 @@ bool WriteProtocolWorkbook(const QString& path, int np, const ProtocolData& data
 
 // True while WriteProtocolWorkbook runs.
 bool ProtocolBeingWritten();
+// While a protocol is being written: says so ("Протокол поверки ещё
+// заполняется...") and returns true; false otherwise.
+bool RefuseWhileProtocolWritten();
 
 // The end of a verification run after the fields dialog returned OK: the
 // preparation, then WriteProtocolWorkbook with the run's meters, diameter
 // and state file (run.SessionFileName, "Poverka.ini" when empty) and the
 // report number in settings. True when the protocol was saved. A
-// preparation that fails shows its "Unable to write to <path>" in the
-// standard error box and ends here, before any office is started. Called
-// while a protocol is still being written it only says so and returns false.
+// preparation that fails ends here, before any office is started: an
+// unreadable template with "Ошибка вывода данных" and a box naming the
+// template, any other failure with its "Unable to write to <path>" in the
+// standard error box. Called while a protocol is still being written it only
+// says so and returns false.
 bool WriteVerificationProtocol(const ProgramSettings& settings, const ProtocolFields& fields, const RunState& run);

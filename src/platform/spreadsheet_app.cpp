@@ -344,6 +344,11 @@ void OfficeHelperApp::SetValue(SheetCell cell, const QString& text)
     d->Call({QStringLiteral("set"), QString::number(cell.id), text}, d->options.callTimeoutMs);
 }
 
+void OfficeHelperApp::SetText(SheetCell cell, const QString& text)
+{
+    d->Call({QStringLiteral("text"), QString::number(cell.id), text}, d->options.callTimeoutMs);
+}
+
 void OfficeHelperApp::CopyEntireRow(SheetCell first, SheetCell last)
 {
     d->Call({QStringLiteral("copyrows"), QString::number(first.id), QString::number(last.id)}, d->options.callTimeoutMs);

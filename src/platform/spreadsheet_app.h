@@ -54,6 +54,9 @@ public:
     // value := text, taken as a user typing it would be: a number written
     // in the user's locale becomes a number, "=..." a formula.
     virtual void SetValue(SheetCell cell, const QString& text) = 0;
+    // value := text, kept as text exactly as it stands ("=2*3" stays "=2*3"):
+    // for what a user typed that is no number.
+    virtual void SetText(SheetCell cell, const QString& text) = 0;
     // Range(first, last).EntireRow.Copy, then .Insert: the copy goes in at
     // the range's rows, which move down one row each, with their cell objects.
     virtual void CopyEntireRow(SheetCell first, SheetCell last) = 0;
@@ -118,6 +121,7 @@ public:
     SheetCell Range(const QString& name) override;
     SheetCell Cells(int row, int column) override;
     void SetValue(SheetCell cell, const QString& text) override;
+    void SetText(SheetCell cell, const QString& text) override;
     void CopyEntireRow(SheetCell first, SheetCell last) override;
     void InsertEntireRow(SheetCell first, SheetCell last) override;
     void Save() override;

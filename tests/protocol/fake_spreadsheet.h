@@ -97,6 +97,12 @@ public:
         m.Call(QStringLiteral("Set ") + FakeSheet::Name(row, column) + QLatin1Char(' ') + text);
         m.cells[row][column] = text;
     }
+    void SetText(SheetCell cell, const QString& text) override
+    {
+        const auto [row, column] = m.handles.at(std::size_t(cell.id - 1));
+        m.Call(QStringLiteral("Text ") + FakeSheet::Name(row, column) + QLatin1Char(' ') + text);
+        m.cells[row][column] = text;
+    }
     void CopyEntireRow(SheetCell first, SheetCell last) override
     {
         const int row = m.handles.at(std::size_t(first.id - 1)).first;

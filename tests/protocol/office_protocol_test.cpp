@@ -231,8 +231,16 @@ TEST_F(OfficeProtocolTest, OneThreeAndSixMetersFillTheirRowsAndAnExistingFileAns
                                           QStringLiteral("Файл ") + p3 + QStringLiteral("уже существует, заменить его?"),
                                           mbYes | mbNo}}));
     EXPECT_EQ(Hash(p3), before);  // not copied over
+    // What is typed stays text, however it looks: no formula is computed.
+    data.Fields = {QStringLiteral("=2*3"), QStringLiteral("=1+1"), QStringLiteral("=1+1"), QStringLiteral("=1+1"),
+                   QStringLiteral("Петров П.П.")};
     EXPECT_TRUE(WriteProtocolWorkbook(p3, 1, data));
     const ReadSheet again = ReadWorkbooks({p3}, dir.filePath(QStringLiteral("office"))).value(0);
+    for (const auto& [cell, text] : {std::pair{"F8", "=2*3"}, {"M12", "=1+1"}, {"J9", "Атмосферное давление: =1+1"}}) {
+        EXPECT_TRUE(At(again, cell).IsText) << cell;
+        EXPECT_EQ(Cell(again, cell), QString::fromUtf8(text)) << cell;
+    }
+    EXPECT_EQ(Cell(again, "L21"), FormatText("/ %18s /", {QStringLiteral("=1+1")}));
     EXPECT_EQ(Number(At(again, 17, 2)), 4321);
     EXPECT_EQ(Number(At(again, 18, 2)), 1202);
     EXPECT_EQ(Number(At(again, 19, 2)), 1203);

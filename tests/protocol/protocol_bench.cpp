@@ -54,6 +54,7 @@ public:
     SheetCell Range(const QString& n) override { return m_app.Range(n); }
     SheetCell Cells(int r, int c) override { return m_app.Cells(r, c); }
     void SetValue(SheetCell c, const QString& t) override { m_app.SetValue(c, t); }
+    void SetText(SheetCell c, const QString& t) override { m_app.SetText(c, t); }
     void CopyEntireRow(SheetCell a, SheetCell b) override { m_app.CopyEntireRow(a, b); }
     void InsertEntireRow(SheetCell a, SheetCell b) override { m_app.InsertEntireRow(a, b); }
     void Save() override

@@ -90,8 +90,8 @@ TEST_F(ProtocolWorkbookTest, HeaderCellsAreWrittenInOrderWithTheirFormats)
     const QStringList expected{
         QStringLiteral("Start"), QStringLiteral("EnableEvents 1"), QStringLiteral("Visible 1"),
         QStringLiteral("Open ") + sheet.opened, QStringLiteral("Sheet 1"),
-        QStringLiteral("Set A1 ПРОТОКОЛ №   7"), QStringLiteral("Set F8 Р-485"), QStringLiteral("Set G8 Ду-50"),
-        QStringLiteral("Set M12 20"), QStringLiteral("Set J9 Атмосферное давление: 1,0132bar"),
+        QStringLiteral("Set A1 ПРОТОКОЛ №   7"), QStringLiteral("Text F8 Р-485"), QStringLiteral("Set G8 Ду-50"),
+        QStringLiteral("Set M12 20"), QStringLiteral("Text J9 Атмосферное давление: 1,0132bar"),
         QStringLiteral("Set C15 ") + Localised("35.000"), QStringLiteral("Set G15 ") + Localised("0.700"),
         QStringLiteral("Set K15 ") + Localised("0.300")};
     ASSERT_GE(sheet.log.size(), expected.size() + 3);
@@ -102,8 +102,8 @@ TEST_F(ProtocolWorkbookTest, HeaderCellsAreWrittenInOrderWithTheirFormats)
                            QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy  hh:mm")))
         << c24.toStdString();
     // "%18s": right-aligned in 18 characters.
-    EXPECT_EQ(sheet.log[expected.size() + 1], QStringLiteral("Set L21 /        Иванов И.И. /"));
-    EXPECT_EQ(sheet.log[expected.size() + 2], QStringLiteral("Set L24 /        Петров П.П. /"));
+    EXPECT_EQ(sheet.log[expected.size() + 1], QStringLiteral("Text L21 /        Иванов И.И. /"));
+    EXPECT_EQ(sheet.log[expected.size() + 2], QStringLiteral("Text L24 /        Петров П.П. /"));
     EXPECT_EQ(sheet.log.mid(sheet.log.size() - 4),
               (QStringList{QStringLiteral("Visible 1"), QStringLiteral("Save"), QStringLiteral("Moved ") + target,
                            QStringLiteral("Release")}));
@@ -242,7 +242,7 @@ TEST_F(ProtocolWorkbookTest, FailuresShowTheirMessagesThenCloseUnsavedAndQuit)
          {QStringLiteral("Box Ошибка вывода данных"), QStringLiteral("Close"), QStringLiteral("Quit")}},
         {"workbook does not open", [this] { sheet.failOn = QStringLiteral("Open"); },
          {QStringLiteral("Box Ошибка вывода данных"), QStringLiteral("Quit")}},
-        {"a cell refused", [this] { sheet.failOn = QStringLiteral("Set J9"); },
+        {"a cell refused", [this] { sheet.failOn = QStringLiteral("Text J9"); },
          {QStringLiteral("Box Ошибка вывода данных"), QStringLiteral("Close"), QStringLiteral("Quit")}},
         {"save refused", [this] { sheet.failOn = QStringLiteral("Save"); },
          {QStringLiteral("Box Ошибка вывода данных"), QStringLiteral("Box Unable to write to ") + target + QLatin1Char('.'),
@@ -390,31 +390,32 @@ TEST_F(PrepareProtocolTest, AnExistingFileIsReplacedOnlyOnYes)
     }
 }
 
-TEST_F(PrepareProtocolTest, AMissingTemplateIsAWriteThatFailed)
+TEST_F(PrepareProtocolTest, AMissingTemplateIsNamedAndNothingIsLeft)
 {
-    QFile::remove(dir.filePath(QString::fromUtf8(kProtocolTemplate)));
+    const QString templ = dir.filePath(QString::fromUtf8(kProtocolTemplate));
+    QFile::remove(templ);
     const QString path = ProtocolFilePath(dir.path(), when, 12);
+    const QString named = QStringLiteral("Шаблон протокола не найден или не читается: ") + templ;
     try {
         PrepareProtocolFile(when, 12);
         ADD_FAILURE() << "a protocol without its template was reported as prepared";
-    } catch (const EIniFileException& e) {
-        EXPECT_EQ(e.text(), QStringLiteral("Unable to write to ") + path);
+    } catch (const ETemplateUnreadable& e) {
+        EXPECT_EQ(e.text(), named);
     }
     EXPECT_TRUE(QFileInfo(QFileInfo(path).path()).isDir());
     EXPECT_TRUE(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
     EXPECT_EQ(boxes.count(), 0u);
 
-    // At the end of a verification the user is told, and no office starts.
+    // At the end of a verification the user is told which file is missing,
+    // and no office starts.
     FakeSheet sheet;
     SetSpreadsheetAppFactory([&sheet] { return std::make_unique<FakeSpreadsheet>(sheet); });
     InstalledMeterList meters;
     RunState run(meters);
     EXPECT_FALSE(WriteVerificationProtocol(ProgramSettings{12, {}, {}}, ProtocolFields{}, run));
     SetSpreadsheetAppFactory({});
-    ASSERT_EQ(boxes.count(), 1u);
-    EXPECT_EQ(boxes.shown()[0].kind, MsgKind::Error);
-    EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("Unable to write to ") + dir.path() + "/Protocols/"))
-        << boxes.shown()[0].text.toStdString();
+    EXPECT_EQ(boxes.shown(), (std::vector<ShownMessage>{{MsgKind::Error, QStringLiteral("Ошибка вывода данных"), mbOK},
+                                                         {MsgKind::Error, named, mbOK}}));
     EXPECT_TRUE(sheet.log.isEmpty()) << sheet.log.join(" | ").toStdString();
 }
 

@@ -91,6 +91,10 @@ std::vector<std::string> Run(Office& office, const std::vector<std::string>& f)
         office.Set(Number(f, 1), Text(f, 2));
         return {};
     }
+    if (cmd == "text") {
+        office.SetText(Number(f, 1), Text(f, 2));
+        return {};
+    }
     if (cmd == "copyrows") {
         office.CopyRows(Number(f, 1), Number(f, 2));
         return {};

@@ -25,6 +25,7 @@
 #include <com/sun/star/table/XColumnRowRange.hpp>
 #include <com/sun/star/table/XTableColumns.hpp>
 #include <com/sun/star/table/XTableRows.hpp>
+#include <com/sun/star/text/XText.hpp>
 #include <com/sun/star/uno/XComponentContext.hpp>
 #include <com/sun/star/util/XChangesBatch.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
@@ -291,6 +292,11 @@ void Office::Set(int handle, const std::string& text)
 {
     Reference<css::beans::XPropertySet>(Handle(m_uno->handles, handle), UNO_QUERY_THROW)
         ->setPropertyValue("FormulaLocal", Any(U(text)));
+}
+
+void Office::SetText(int handle, const std::string& text)
+{
+    Reference<css::text::XText>(Handle(m_uno->handles, handle), UNO_QUERY_THROW)->setString(U(text));
 }
 
 void Office::CopyRows(int first, int last)

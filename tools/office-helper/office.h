@@ -46,6 +46,8 @@ public:
     // The text as a user would type it: a number in the office's locale
     // becomes a number, "=..." a formula.
     void Set(int handle, const std::string& text);
+    // The text as it stands, never a number or a formula.
+    void SetText(int handle, const std::string& text);
     // The entire rows of the range first..last: copy remembers them, insert
     // puts a copy in at the range's rows and moves those rows down.
     void CopyRows(int first, int last);
