@@ -109,18 +109,19 @@ QString RangeProblem(const char* what, int value, int low, int high)
 struct StoredCounters {
     int calStep = 0;
     int maxCalStep = 0;
-    int diameterIndex = 0;
+    int diameterIndex = -1;
     int meterCount = 0;
 };
 
 StoredCounters ReadCounters(const IniFile& ini, int stage, const RunState& run)
 {
     StoredCounters c;
-    // A file without CALSTEP continues at stage 0; the others fall back to
-    // what is in memory.
+    // A file without CALSTEP continues at stage 0; one without DYINDEX is
+    // refused (no diameter is no diameter, not the first one); the others
+    // fall back to what is in memory.
     c.calStep = stage == -1 ? ini.readInteger(kConfigSection, QStringLiteral("CALSTEP"), 0) : stage;
     c.maxCalStep = ini.readInteger(kConfigSection, QStringLiteral("MAXCALSTEP"), run.MaxCalStep);
-    c.diameterIndex = ini.readInteger(kConfigSection, QStringLiteral("DYINDEX"), run.Meters.DiameterIndex);
+    c.diameterIndex = ini.readInteger(kConfigSection, QStringLiteral("DYINDEX"), -1);
     c.meterCount = ini.readInteger(kConfigSection, QStringLiteral("NP"), run.Meters.Count);
     return c;
 }

@@ -6,7 +6,9 @@
 #include "errors.h"
 #include "handler.h"
 #include "number_text.h"
+#include "protocol_workbook.h"
 #include "stages.h"
+#include "window_keys.h"
 
 #include <QApplication>
 #include <QFile>
@@ -144,6 +146,7 @@ TForm3::TForm3(DeviceLink& link, QWidget* parent)
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("Калибровка"));
     setModal(false);
+    IgnoreEscape(this);  // the stage's typed entries stay
     BuildControls();
 }
 
@@ -315,17 +318,14 @@ void TForm3::ShowStageIndicator()
 
 void TForm3::StartMode(bool verification)
 {
+    // The open run keeps its file, mode, stages and meters until the new one
+    // really starts: a question or a dialog cancelled on the way changes
+    // nothing, and the open run's next save still goes into its own file.
     const QString name = Text(verification ? kVerificationSessionFile : kCalibrationSessionFile);
-    m_run.SessionFileName = name;
-    const QString path = SessionPath();
+    const QString path = AppPaths::file(name);
 
     if (!QFileInfo::exists(path)) {
-        Tag = 0;
-        m_run.CalStep = 0;
-        m_run.MaxCalStep = 0;
-        m_run.VerificationMode = verification;
-        if (ShowInstalledMeters)
-            ShowInstalledMeters();
+        EnterNewRun({verification, name, false});
         return;
     }
 
@@ -339,26 +339,47 @@ void TForm3::StartMode(bool verification)
             ShowMessage(MsgKind::Error, problem);
             return;
         }
-        Tag = 1;
-        m_run.VerificationMode = verification;
+        m_pending = PendingRun{verification, name, true};
         ShowWizard();
         break;
     }
     case ModalResult::No:
-        Tag = 0;
-        m_run.VerificationMode = verification;
+        // Poverka.ini is read by a protocol being filled: not deleted under it.
+        if (verification && RefuseWhileProtocolWritten())
+            return;
         if (!QFile::remove(path) && QFileInfo::exists(path))
             throw AppError(QStringLiteral("Не удалось удалить файл %1").arg(path));
-        if (ShowInstalledMeters)
-            ShowInstalledMeters();
+        EnterNewRun({verification, name, false});
         break;
     default:
         break;
     }
 }
 
+void TForm3::EnterNewRun(const PendingRun& run)
+{
+    // The installed-meter dialog stores its entries before it tests the
+    // meters; an open run whose successor does not start keeps its own.
+    const bool runOpen = isVisible();
+    const InstalledMeterList meters = m_run.Meters;
+    m_pending = run;
+    if (ShowInstalledMeters)
+        ShowInstalledMeters();
+    const bool started = !m_pending;
+    m_pending.reset();
+    if (!started && runOpen)
+        m_run.Meters = meters;
+}
+
 void TForm3::ShowWizard()
 {
+    if (m_pending) {
+        // The new run begins here, and only here.
+        m_run.SessionFileName = m_pending->fileName;
+        m_run.VerificationMode = m_pending->verification;
+        Tag = m_pending->resume ? 1 : 0;
+        m_pending.reset();
+    }
     // Show() on an open window would not run FormShow: the grid would keep
     // the previous run's columns while the mode and file changed under it.
     if (isVisible())
@@ -559,6 +580,8 @@ void TForm3::ComputeStage()
 
 void TForm3::WriteConfigurations()
 {
+    if (!m_link.LineFree())
+        return;
     const ButtonsLocked locked{BitBtn1, BitBtn2, BitBtn3, BitBtn4};
     InstalledMeterList& meters = m_run.Meters;
     QString text;

@@ -12,6 +12,7 @@
 #include <QDialog>
 
 #include <functional>
+#include <optional>
 
 class DeviceLink;
 class QGroupBox;
@@ -44,10 +45,12 @@ public:
     std::function<void()> WriteProtocol;
 
     // The main window's "КАЛИБРОВКА" (false) and "ПОВЕРКА" (true): continue
-    // the stored run of that mode or start a new one.
+    // the stored run of that mode or start a new one. The run open until
+    // then changes only when the new one starts (ShowWizard).
     void StartMode(bool verification);
-    // Shows the wizard for the run in CurrentRun(). A wizard already open
-    // is shown afresh, so it never keeps a previous run's grid or mode.
+    // Shows the wizard for the run in CurrentRun(), or for the run StartMode
+    // asked for, which begins here. A wizard already open is shown afresh,
+    // so it never keeps a previous run's grid or mode.
     void ShowWizard();
 
     void SaveSession();
@@ -70,6 +73,15 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // A run StartMode asked for that has not begun yet.
+    struct PendingRun {
+        bool verification = false;
+        QString fileName;
+        bool resume = false;  // continue the stored run rather than enter one
+    };
+    // Enters a new run through the installed-meter dialog.
+    void EnterNewRun(const PendingRun& run);
+
     void BuildControls();
     QString SessionPath() const;
     void SetParGridColumns(int meters);
@@ -83,6 +95,7 @@ private:
 
     DeviceLink& m_link;
     RunState& m_run;
+    std::optional<PendingRun> m_pending;
 
     QGroupBox* GroupBox2 = nullptr;
     QLineEdit* Edit2 = nullptr;

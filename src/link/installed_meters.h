@@ -12,7 +12,7 @@ struct InstalledMeterList {
     static constexpr int kMaxMeters = 6;
 
     int Count = 0;          // 0..6
-    int DiameterIndex = 0;  // 0..9, "Ду 15".."Ду 300"
+    int DiameterIndex = -1;  // 0..9, "Ду 15".."Ду 300"; -1 until one is chosen
     std::array<SerialNumber, kMaxMeters> Serials{};
     std::array<DeviceConfig, kMaxMeters> Configs{};
 

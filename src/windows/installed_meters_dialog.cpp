@@ -23,6 +23,9 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <array>
+
 namespace {
 
 // The spin edit stops at six: the installed-meter list, the state files and
@@ -129,7 +132,6 @@ void TForm4::BuildControls()
     connect(BitBtn1, &QPushButton::clicked, this, [this] {
         // Like a button whose modal result is All: the dialog ends after the
         // handler whatever it did, unless it refused before storing anything.
-        m_stayOpen = false;
         RunHandler([this] { BitBtn1Click(); });
         if (!m_stayOpen)
             done(int(ModalResult::All));
@@ -175,17 +177,20 @@ void TForm4::SpinEdit1Change()
 
 void TForm4::BitBtn1Click()
 {
+    // Until the entries are stored, a refusal (a box, or a number that is no
+    // number) keeps the dialog open with what was typed and the list as it was.
+    m_stayOpen = true;
+    if (!m_link.LineFree())
+        return;
     // The stage set-points, pulse weights and Qmax exist for the ten
-    // diameters only: refuse before the list or any meter is touched.
+    // diameters only.
     if (ComboBox1->currentIndex() < 0) {
-        m_stayOpen = true;
         ShowMessage(MsgKind::Warning, QStringLiteral("Не выбран диаметр приборов. Выберите диаметр и повторите попытку"));
         return;
     }
-
-    InstalledMeterList& list = InstalledMeters();
-    list.Count = qBound(1, SpinEdit1->value(), kMaxCount);
-    for (int r = 1; r <= list.Count; ++r) {
+    const int count = qBound(1, SpinEdit1->value(), kMaxCount);
+    std::array<SerialNumber, kMaxCount> serials{};
+    for (int r = 1; r <= count; ++r) {
         const QTableWidgetItem* item = SNTable->item(r, 1);
         const SerialNumber serial = SerialNumber(StrToInt(item ? item->text() : QString()));
         // Serial number 0 ("0", 65536, -2147483648...) addresses whichever
@@ -195,8 +200,12 @@ void TForm4::BitBtn1Click()
             ShowMessage(MsgKind::Error, QStringLiteral("Проверте правильность ввода серийного номера"));
             return;
         }
-        list.Serials[std::size_t(r - 1)] = serial;
+        serials[std::size_t(r - 1)] = serial;
     }
+    m_stayOpen = false;
+    InstalledMeterList& list = InstalledMeters();
+    list.Count = count;
+    std::copy(serials.begin(), serials.begin() + count, list.Serials.begin());
     list.DiameterIndex = ComboBox1->currentIndex();
 
     QString report;

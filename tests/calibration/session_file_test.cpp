@@ -207,7 +207,7 @@ TEST_F(SessionFileTest, ValuesComeBackRoundedToSixDecimalsInSinglePrecision)
 
 TEST_F(SessionFileTest, MissingKeysKeepWhatIsInMemoryAndOnScreen)
 {
-    WriteAll(Path(), "[CALIBRCFG]\r\nMAXCALSTEP=3\r\n[STEP2]\r\nTIMER=45\r\nCALTAB2_VOL_ZRM=9\r\n");
+    WriteAll(Path(), "[CALIBRCFG]\r\nMAXCALSTEP=3\r\nDYINDEX=6\r\n[STEP2]\r\nTIMER=45\r\nCALTAB2_VOL_ZRM=9\r\n");
     meters.Count = 2;
     meters.DiameterIndex = 6;
     meters.Serials = {11, 22};
@@ -274,6 +274,7 @@ TEST_F(SessionFileTest, CountersARunCannotHoldAreRefusedAndNothingChanges)
         {"NP=100\r\nDYINDEX=4\r\nCALSTEP=1", 2, "NP = 100"},
         {"NP=2\r\nDYINDEX=-1\r\nCALSTEP=1", -1, "DYINDEX = -1"},
         {"NP=2\r\nDYINDEX=10\r\nCALSTEP=1", -1, "DYINDEX = 10"},
+        {"NP=2\r\nCALSTEP=1", -1, "DYINDEX = -1"},  // missing: no diameter, whatever is in memory
         {"NP=2\r\nDYINDEX=4\r\nCALSTEP=6", -1, "CALSTEP = 6"},
         {"NP=2\r\nDYINDEX=4\r\nCALSTEP=-1", -1, "CALSTEP = -1"},
         {"NP=2\r\nDYINDEX=4\r\nMAXCALSTEP=9", 1, "MAXCALSTEP = 9"},
@@ -282,7 +283,9 @@ TEST_F(SessionFileTest, CountersARunCannotHoldAreRefusedAndNothingChanges)
         SCOPED_TRACE(c.counters);
         const QByteArray file = QByteArray("[CALIBRCFG]\r\n") + c.counters + "\r\n[SNDEVTAB]\r\nDEV1=5\r\n";
         WriteAll(Path(), file);
-        meters = InstalledMeterList{};
+        InstalledMeterList before;
+        before.DiameterIndex = 4;
+        meters = before;
         run.CalStep = 3;
         run.MaxCalStep = 3;
         entries = StageEntries{};
@@ -296,7 +299,7 @@ TEST_F(SessionFileTest, CountersARunCannotHoldAreRefusedAndNothingChanges)
             EXPECT_TRUE(refused.text().contains(QString::fromUtf8(c.named))) << refused.text().toStdString();
             EXPECT_EQ(SessionFileProblem(Path(), 5, run), refused.text());
         }
-        EXPECT_TRUE(SameList(meters, InstalledMeterList{}));
+        EXPECT_TRUE(SameList(meters, before));
         EXPECT_EQ(run.CalStep, 3);
         EXPECT_EQ(e, entries);
         EXPECT_EQ(ReadAll(Path()), file);

@@ -11,14 +11,18 @@
 #include "main_window.h"
 #include "number_text.h"
 #include "protocol_fields_dialog.h"
+#include "protocol_workbook.h"
 #include "run_state.h"
+#include "spreadsheet_app.h"
 #include "wizard_window.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -136,6 +140,34 @@ void ClickChild(QWidget* parent, const char* name)
     QVERIFY2(b, name);
     QTest::mouseClick(b, Qt::LeftButton);
 }
+
+// A spreadsheet that fills nothing and lets a test act while the protocol is
+// being written (at its save).
+class ActingSpreadsheet : public SpreadsheetApp {
+public:
+    explicit ActingSpreadsheet(std::function<void()> atSave) : m_atSave(std::move(atSave)) {}
+    void Start() override {}
+    void SetEnableEvents(bool) override {}
+    void SetVisible(bool) override {}
+    void OpenWorkbook(const QString&) override {}
+    void SelectWorksheet(int) override {}
+    SheetCell Range(const QString&) override { return {1}; }
+    SheetCell Cells(int, int) override { return {1}; }
+    void SetValue(SheetCell, const QString&) override {}
+    void SetText(SheetCell, const QString&) override {}
+    void CopyEntireRow(SheetCell, SheetCell) override {}
+    void InsertEntireRow(SheetCell, SheetCell) override {}
+    void Save() override { m_atSave(); }
+    void CloseWorkbookWithoutSaving() override {}
+    void Quit() override {}
+    void Release() override {}
+
+private:
+    std::function<void()> m_atSave;
+};
+
+const char* const kLineBusy =
+    "Линия связи занята другим обменом с приборами. Повторите команду, когда он закончится.";
 
 }  // namespace
 
@@ -780,6 +812,174 @@ private slots:
         QCOMPARE(Indicator(), QStringLiteral("0 выполнено 3"));
         QCOMPARE(Buttons(), (QList<bool>{true, false, true, false}));
         QCOMPARE(W<QLabel>("Label6")->text(), QString());
+    }
+
+    // A calibration under way; a verification asked for and given up in each
+    // way it can be: the calibration goes on in its own file with its meters.
+    void givingUpTheOtherModeLeavesTheOpenRunAsItWas()
+    {
+        StartBench();
+        StartProgram();
+        StartNewRun(false);
+        RunStage(false, 1);
+        const InstalledMeterList meters = InstalledMeters();
+        const auto checkStillCalibrating = [&](int stage) {
+            QCOMPARE(CurrentRun().SessionFileName, QStringLiteral("Calibration.ini"));
+            QCOMPARE(CurrentRun().VerificationMode, false);
+            QCOMPARE(Wizard().windowTitle(), QStringLiteral("Калибровка"));
+            QCOMPARE(InstalledMeters().Count, meters.Count);
+            QVERIFY(InstalledMeters().Serials == meters.Serials && InstalledMeters().DiameterIndex == kDu50);
+            f->boxes.clear();
+            RunStage(false, stage);
+            QVERIFY(ReadAll("Calibration.ini").contains("CALSTEP=" + QByteArray::number(stage) + "\r\n"));
+        };
+        const auto cancelMeters = [](QWidget* d) { ClickChild(d, "BitBtn2"); };
+
+        {  // no stored verification: the installed-meter dialog, cancelled
+            ModalAnswer dialog(&f->app->Form4(), cancelMeters);
+            ClickMain("Button8");
+            QCOMPARE(dialog.count(), 1);
+            QCOMPARE(f->boxes.count(), size_t(0));
+            checkStillCalibrating(2);
+            QVERIFY(!QFile::exists(Path("Poverka.ini")));
+        }
+        const QByteArray stored = "[CALIBRCFG]\r\nCALSTEP=1\r\nMAXCALSTEP=1\r\nDYINDEX=4\r\nNP=1\r\n"
+                                  "[SNDEVTAB]\r\nDEV1=1201\r\n";
+        {  // a stored verification: the question, cancelled
+            WriteFile("Poverka.ini", stored);
+            f->boxes.answer(ModalResult::Cancel);
+            ClickMain("Button8");
+            QCOMPARE(f->boxes.count(), size_t(1));
+            checkStillCalibrating(3);
+        }
+        {  // "No", then the installed-meter dialog cancelled
+            f->boxes.answer(ModalResult::No);
+            ModalAnswer dialog(&f->app->Form4(), cancelMeters);
+            ClickMain("Button8");
+            QCOMPARE(dialog.count(), 1);
+            QVERIFY(!QFile::exists(Path("Poverka.ini")));
+            checkStillCalibrating(4);
+        }
+        {  // "No" to a file that cannot be deleted (a directory in its place)
+            QVERIFY(QDir(f->dir.path()).mkpath(QStringLiteral("Poverka.ini/kept")));
+            f->boxes.answer(ModalResult::No);
+            ClickMain("Button8");
+            QCOMPARE(f->boxes.count(), size_t(2));
+            QCOMPARE(f->boxes.shown()[1].text,
+                     QStringLiteral("Не удалось удалить файл %1.").arg(Path("Poverka.ini")));
+            checkStillCalibrating(5);
+            QVERIFY(QDir(Path("Poverka.ini")).removeRecursively());
+        }
+        {  // the dialog accepted, but its meter does not answer: no new run
+            ModalAnswer dialog(&f->app->Form4(), [](QWidget* d) {
+                d->findChild<QComboBox*>(QStringLiteral("ComboBox1"))->setCurrentIndex(0);
+                d->findChild<QSpinBox*>(QStringLiteral("SpinEdit1"))->setValue(1);
+                d->findChild<QTableWidget*>(QStringLiteral("SNTable"))->item(1, 1)->setText(QStringLiteral("999"));
+                ClickChild(d, "BitBtn1");
+            });
+            ClickMain("Button8");
+            QCOMPARE(dialog.count(), 1);
+            QVERIFY(f->boxes.texts().join(QLatin1Char('|')).contains(QStringLiteral("Тест SN 999\t Нет связи")));
+            QCOMPARE(CurrentRun().SessionFileName, QStringLiteral("Calibration.ini"));
+            QVERIFY(InstalledMeters().Serials == meters.Serials && InstalledMeters().DiameterIndex == kDu50);
+            f->boxes.clear();
+            Compute();  // saved again, into its own file, with its own meters
+            QCOMPARE(f->boxes.texts(), QStringList());
+            QVERIFY(ReadAll("Calibration.ini").contains("DEV6=1206\r\n"));
+            QVERIFY(!QFile::exists(Path("Poverka.ini")));
+        }
+    }
+
+    void escapeKeepsTheWizardAndItsEntries()
+    {
+        StartBench();
+        StartProgram();
+        StartNewRun(false);
+        Next();
+        Enter(StageBench(false, 1));
+        const QStringList typed = Entries();
+        QTest::keyClick(W<QLineEdit>("Edit2"), Qt::Key_Escape);
+        QTest::keyClick(&Wizard(), Qt::Key_Escape);
+        QVERIFY(Wizard().isVisible());
+        QCOMPARE(Entries(), typed);
+    }
+
+    // While the wizard writes the meters, the main window's commands are
+    // refused with one box each: nothing sent, nothing shown changes.
+    void aCommandWhileTheWizardWritesIsRefusedAndSaysSo()
+    {
+        StartBench({1});  // 1202 silent: the write waits for it
+        WriteFinishedTwoMeterRun();
+        StartProgram();
+        BenchApp::Find<QSpinBox>(f->app->Form1(), "SpinEdit1")->setValue(1205);
+        ClickMain("Button2");
+        const auto memos = [this] {
+            return BenchApp::Find<QPlainTextEdit>(f->app->Form1(), "Memo1")->toPlainText() + QLatin1Char('|') +
+                   BenchApp::Find<QPlainTextEdit>(f->app->Form1(), "Memo2")->toPlainText();
+        };
+        const QString shown = memos();
+        QVERIFY(!shown.startsWith(QLatin1Char('|')));
+        Resume("Button7");
+        f->boxes.clear();
+        f->bench->ClearReceived();
+
+        QStringList duringWrite;
+        QTimer::singleShot(500, [&] {
+            QVERIFY(f->app->Form1().Link().Busy());
+            for (const char* command : {"Button2", "Button6"}) {
+                f->boxes.clear();
+                ClickMain(command);
+                duringWrite << f->boxes.texts().join(QLatin1Char('|'));
+            }
+        });
+        f->boxes.answer(ModalResult::Ok);
+        QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
+        QCOMPARE(duringWrite, QStringList(2, QString::fromUtf8(kLineBusy)));
+        QCOMPARE(memos(), shown);
+        for (SerialNumber n : f->RequestedSerials())
+            QVERIFY(n == 1201 || n == 1202);
+        QCOMPARE(f->bench->Meter(1205).resets, 0);
+    }
+
+    // "ПОВЕРКА" answered "No" while a protocol is being filled from
+    // Poverka.ini: refused, the file stays.
+    void aNewVerificationWaitsForTheProtocolBeingFilled()
+    {
+        StartBench();
+        QByteArray run = "[CALIBRCFG]\r\nCALSTEP=3\r\nMAXCALSTEP=3\r\nDYINDEX=4\r\nNP=1\r\n[SNDEVTAB]\r\nDEV1=1201\r\n";
+        for (int s = 1; s <= 3; ++s)
+            run += "[STEP" + QByteArray::number(s) +
+                   "]\r\nTIMER=600\r\nVES_ETALON=0,1\r\nIMP_ETALON=1000\r\nCALTAB1_IMP_DUZR=2700\r\n"
+                   "CALTAB1_VOL_ZRM=1,25\r\n";
+        WriteFile("Poverka.ini", run);
+        QVERIFY(f->WriteFile(QString::fromUtf8(kProtocolTemplate), "template"));
+        StartProgram();
+        Resume("Button8");
+        f->boxes.clear();
+
+        QStringList atSave;
+        SetWorkbookViewer([](const QString&) { return true; });
+        SetSpreadsheetAppFactory([&] {
+            return std::make_unique<ActingSpreadsheet>([&] {
+                f->boxes.answer(ModalResult::No);
+                const size_t before = f->boxes.count();
+                const QByteArray filling = ReadAll("Poverka.ini");
+                ClickMain("Button8");
+                for (size_t i = before; i < f->boxes.count(); ++i)
+                    atSave << f->boxes.shown()[i].text;
+                atSave << (ReadAll("Poverka.ini") == filling ? QStringLiteral("kept") : QStringLiteral("changed"));
+            });
+        });
+        ModalAnswer fields(&f->app->Form6(), [](QWidget* d) { static_cast<QDialog*>(d)->accept(); });
+        f->boxes.answer(ModalResult::Ok);
+        QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
+        SetSpreadsheetAppFactory({});
+        SetWorkbookViewer({});
+        QCOMPARE(fields.count(), 1);
+        QCOMPARE(atSave.size(), 3);
+        QCOMPARE(atSave[1], QStringLiteral("Протокол поверки ещё заполняется. Дождитесь, пока он откроется."));
+        QCOMPARE(atSave[2], QStringLiteral("kept"));
+        QVERIFY(!f->app->Form4().isVisible());
     }
 
     void anOpenWizardIsShownAfreshForAnotherRun()

@@ -560,21 +560,29 @@ private slots:
         FreshVerification();
         TForm4& dialog = b->app->Form4();
         QString cell;
+        bool stayedOpen = false;
         const bool ran = RunModal(&dialog, [&] { Click(&Main(), "Button8"); }, [&](QWidget* d) {
             Child<QComboBox>(d, "ComboBox1")->setCurrentIndex(kDu25);
             Child<QSpinBox>(d, "SpinEdit1")->setValue(1);
             auto* table = Child<QTableWidget>(d, "SNTable");
-            if (PasteIntoCell(table, 1, 1, in.text))
-                cell = table->item(1, 1)->text();
+            PasteIntoCell(table, 1, 1, in.text);
             Click(d, "BitBtn1");
+            stayedOpen = d->isVisible();
+            cell = table->item(1, 1)->text();
+            if (stayedOpen)
+                Click(d, "BitBtn2");
         });
         QVERIFY(ran);
         QCOMPARE(cell, Typed(in));
-        QVERIFY(!dialog.isVisible());  // it closes whatever the outcome
-        QCOMPARE(InstalledMeters().Count, 1);
 
+        // A number refused is refused before anything is stored: the dialog
+        // stays open with what was typed, the list as it was.
+        const bool refused = !in.asInt || SerialNumber(*in.asInt) == 0;
+        QCOMPARE(stayedOpen, refused);
+        QCOMPARE(InstalledMeters().Count, refused ? 0 : 1);
         if (!in.asInt) {
             QCOMPARE(b->boxes.texts(), QStringList{IntError(Typed(in))});
+            QCOMPARE(int(InstalledMeters().Serials[0]), int(kUntouched));
             QVERIFY(b->bench->Received().empty());
             QVERIFY(!b->app->Form3().isVisible());
             return;
@@ -620,11 +628,13 @@ private slots:
             table->item(1, 1)->setText(QString::number(kMeter));
             table->item(2, 1)->setText(text);
             Click(d, "BitBtn1");
+            QVERIFY(d->isVisible());  // kept open with what was typed
+            QCOMPARE(table->item(2, 1)->text(), text);
+            Click(d, "BitBtn2");
         });
         QVERIFY(ran);
-        QCOMPARE(InstalledMeters().Count, 2);
-        QCOMPARE(int(InstalledMeters().Serials[0]), int(kMeter));
-        QCOMPARE(int(InstalledMeters().Serials[1]), int(kUntouched));
+        QCOMPARE(InstalledMeters().Count, 0);  // nothing stored, the first number neither
+        QCOMPARE(int(InstalledMeters().Serials[0]), int(kUntouched));
         CheckBroadcastSerialRefused();
     }
 

@@ -197,25 +197,35 @@ private slots:
         QCOMPARE(int(InstalledMeters().Serials[0]), 1);
     }
 
-    void aCellThatIsNoNumberStopsBeforeAnyMeterIsContacted()
+    void aCellThatIsNoNumberStopsBeforeAnythingIsStored()
     {
         Start({Meter(101, 4)});
+        InstalledMeterList before;
+        before.Count = 1;
+        before.Serials[0] = 7;
+        before.DiameterIndex = 2;
+        InstalledMeters() = before;
         Enter(4, {"101", "12a", "103"});
         Accept();
         QCOMPARE(f->boxes.shown(), (std::vector<ShownMessage>{{MsgKind::Error, "'12a' is not a valid integer value.", mbOK}}));
-        QCOMPARE(InstalledMeters().Count, 3);
-        QCOMPARE(int(InstalledMeters().Serials[0]), 101);
-        QCOMPARE(int(InstalledMeters().Serials[2]), 0);  // not reached
+        // Refused whole: the list as it was, the dialog open with what was typed.
+        QVERIFY(SameList(InstalledMeters(), before));
         QVERIFY(f->bench->Received().empty());
-        QVERIFY(!Dialog().isVisible());
+        QVERIFY(Dialog().isVisible());
+        QCOMPARE(Cell(1, 2), QStringLiteral("12a"));
         QVERIFY(!f->app->Form3().isVisible());
 
-        // An empty cell likewise.
-        Dialog().show();
-        f->boxes.clear();
-        SetSerial(2, QString());
-        Accept();
-        QCOMPARE(f->boxes.texts(), QStringList{QStringLiteral("'' is not a valid integer value.")});
+        // An empty cell and the broadcast number 0 likewise.
+        for (const char* text : {"", "0"}) {
+            f->boxes.clear();
+            SetSerial(2, QString::fromUtf8(text));
+            Accept();
+            QCOMPARE(f->boxes.texts(), QStringList{*text ? QStringLiteral("Проверте правильность ввода серийного номера")
+                                                         : QStringLiteral("'' is not a valid integer value.")});
+            QVERIFY(SameList(InstalledMeters(), before));
+            QVERIFY(Dialog().isVisible());
+            QCOMPARE(Cell(1, 3), QStringLiteral("103"));
+        }
     }
 
     void noDiameterIsRefusedAndTheDialogStaysOpen()
