@@ -16,7 +16,7 @@ namespace {
 
 using Extended = long double;
 
-// The runtime raised on these instead of carrying inf or NaN on.
+// An error, not an inf or NaN carried on: such a value must never reach a meter.
 Extended Divide(Extended a, Extended b)
 {
     if (b == 0)

@@ -6,8 +6,8 @@
 //
 // Intermediates are extended precision (long double, 80-bit on x86); the
 // reference flow and the pulse weight are kept as double and K/FL as float,
-// exactly where the meters' software has always rounded them, so results
-// match the old program to the last shown digit.
+// exactly where the results are stored in those types, so every digit shown
+// and written is reproducible to the last one.
 
 #include "frames.h"
 
@@ -23,15 +23,16 @@ extern const std::array<double, kDiameterIndexCount> PulseWeightByDiameter;
 // Largest flow, m3/h, by diameter index.
 extern const std::array<double, kDiameterIndexCount> QmaxByDiameter;
 
-// A zero divisor ends the computation with the runtime's own text; a
-// silent inf or NaN would be written into a meter.
+// A zero divisor ends the computation with the standard error text
+// "Floating point division by zero"; a silent inf or NaN would be written
+// into a meter.
 class FloatZeroDivide : public std::domain_error {
 public:
     FloatZeroDivide() : std::domain_error("Floating point division by zero") {}
 };
 
 // A result too large for the precision it is stored in (absurd entries such
-// as a pulse weight of 1E300): the runtime's overflow error, for the same
+// as a pulse weight of 1E300): the standard overflow error, for the same
 // reason.
 class FloatOverflow : public std::domain_error {
 public:

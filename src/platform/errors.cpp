@@ -8,8 +8,8 @@ AppError::AppError(QString text)
 {
 }
 
-// The texts are the original runtime's own, word for word: users and the
-// service notes quote them.
+// The texts are fixed, word for word: users and the service notes quote
+// them in fault reports.
 EConvertError EConvertError::invalidInteger(const QString& s)
 {
     return EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(s));

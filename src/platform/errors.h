@@ -1,7 +1,7 @@
 #pragma once
 // Errors that escape a UI handler. The handler wrapper (handler.h) ends the
-// handler and shows text() in the standard error box, the way the original
-// runtime showed its exceptions.
+// handler and shows text() in the standard error box, so a bad entry costs
+// the one command, never the program.
 
 #include <QString>
 

@@ -10,9 +10,9 @@ QString StandardErrorText(const std::exception& e)
         text = app->text();
     else
         text = QString::fromUtf8(e.what());
-    // The original runtime's rule, kept as it was: a full stop is added when
-    // the last character's code is above '.', so "...value" gains one while
-    // "...!", "...)" and "...." do not.
+    // A full stop is added when the last character's code is above '.', so
+    // the box reads as a sentence: "...value" gains one while "...!", "...)"
+    // and "...." do not.
     if (!text.isEmpty() && text.back().unicode() > u'.')
         text += QLatin1Char('.');
     return text;

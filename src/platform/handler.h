@@ -11,7 +11,8 @@
 // The text the standard error box shows for an error: the error's own text
 // (what() as UTF-8 for errors that are not AppError), with a full stop added
 // when the code of its last character is above '.' - letters, digits, '/',
-// ':' and the like, but not '.', '!', ')' or ',' - as the original runtime did.
+// ':' and the like, but not '.', '!', ')' or ',' - so the box reads as a
+// sentence however the error's text ends.
 QString StandardErrorText(const std::exception& e);
 
 // Shows the standard error box (error kind, one OK button).

@@ -296,8 +296,8 @@ QString FormatText(const char* format, std::initializer_list<FormatArg> args)
                 const char32_t c = char32_t(code);
                 text = QString::fromUcs4(&c, 1);
             }
-            // Widths count characters: the texts were single-byte ANSI
-            // strings, one byte per character, in the original.
+            // Widths count characters, not UTF-8 bytes: a Cyrillic name pads
+            // to the same column as a Latin one.
             out += pad(text, width, !flags.empty());
             break;
         }
@@ -334,8 +334,8 @@ bool TryStrToInt(const QString& s, int& out)
     if (i >= n)
         return false;
 
-    // Hexadecimal covers the full 32-bit pattern ("$FFFFFFFF" is -1), as the
-    // original runtime read it; decimal must fit a signed 32-bit integer.
+    // Hexadecimal covers the full 32-bit pattern ("$FFFFFFFF" is -1): a hex
+    // text names bits, not a magnitude; decimal must fit a signed 32-bit integer.
     const std::uint64_t limit = hex ? 0xFFFFFFFFull : (negative ? 2147483648ull : 2147483647ull);
     std::uint64_t v = 0;
     for (; i < n; ++i) {
@@ -442,9 +442,9 @@ QString FloatToStr(double v)
     if (v == 0)
         return QStringLiteral("0");  // also for -0
 
-    // "%.15g" switches to the exponent form at the same points as the
-    // original general format (exponent below -4 or at least 15); only the
-    // exponent's spelling differs: 1E20 and 1E-5, not 1e+20 and 1e-05.
+    // "%.15g" switches to the exponent form at the points the program's
+    // general format does (exponent below -4 or at least 15); only the
+    // exponent is spelt the program's way: 1E20 and 1E-5, not 1e+20 and 1e-05.
     const std::string g = cFormat("%.15g", v);
     QString text;
     const std::size_t e = g.find('e');

@@ -1,7 +1,7 @@
 #pragma once
 // Numbers as the user sees them: printf-style formats rendered exactly, with
 // the decimal separator of the user's locale (QLocale::system()); and text to
-// number with the original runtime's rules and error texts.
+// number with the program's own rules and error texts.
 
 #include <QChar>
 #include <QString>
@@ -31,8 +31,8 @@ inline QString FormatFloat(const char* format, double v) { return FormatText(for
 
 // Integer text: optional blanks before, optional sign, decimal digits, or
 // hexadecimal after "$" or "0x"; nothing after; must fit in 32 bits (decimal:
-// the int range; hexadecimal: any 32-bit pattern, "$FFFFFFFF" is -1, as the
-// original runtime read it).
+// the int range; hexadecimal: any 32-bit pattern, "$FFFFFFFF" is -1, since a
+// hex text names bits).
 bool TryStrToInt(const QString& s, int& out);
 int StrToIntDef(const QString& s, int def);
 // Throws EConvertError "'%s' is not a valid integer value".

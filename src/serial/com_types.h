@@ -12,7 +12,8 @@ struct TObject {
     virtual ~TObject() = default;
 };
 
-// A Pascal-style set over an enumeration with at most 32 members.
+// A set over an enumeration with at most 32 members: a bit mask with set
+// operations, so options read as a list of names (`{opCheckParity}`).
 template <typename E>
 class TSet {
     static_assert(std::is_enum_v<E>);

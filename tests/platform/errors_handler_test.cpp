@@ -12,7 +12,7 @@
 
 namespace {
 
-TEST(ErrorTexts, AreTheRuntimeTextsWordForWord)
+TEST(ErrorTexts, AreTheFixedTextsWordForWord)
 {
     EXPECT_EQ(EConvertError::invalidInteger("12abc").text(), "'12abc' is not a valid integer value");
     EXPECT_EQ(EConvertError::invalidFloat("1.5").text(), "'1.5' is not a valid floating point value");

@@ -270,7 +270,7 @@ INSTANTIATE_TEST_SUITE_P(Table, StrToIntTable,
                     IntCase{"0X1f", true, 31},
                     IntCase{"-$10", true, -16},
                     IntCase{" 0x7FFFFFFF", true, 2147483647},
-                    IntCase{"$FFFFFFFF", true, -1},  // the full 32-bit pattern, as the runtime read it
+                    IntCase{"$FFFFFFFF", true, -1},  // the full 32-bit pattern: hex names bits
                     IntCase{"$80000000", true, -2147483647 - 1},
                     IntCase{"2147483648", false, 0},
                     IntCase{"-2147483649", false, 0},

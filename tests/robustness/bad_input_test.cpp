@@ -1,5 +1,5 @@
 // Text a user can type, at its worst, through the services every field's text
-// passes: integer and real conversion (the runtime's error texts) and the INI
+// passes: integer and real conversion (the standard error texts) and the INI
 // file (what lands on disk).
 
 #include "bad_inputs.h"
