@@ -163,6 +163,12 @@ const CliCase kCases[] = {
          t.bench->RemoveMeter(kBlocked);
      },
      {}},
+    {"IdentifySilent", {"identify"}, {}, 1, "SN 0 Нет ответа.\n", {},
+     [](CliTest& t) {
+         t.bench->RemoveMeter(kGood);
+         t.bench->RemoveMeter(kBlocked);
+     },
+     {}},
     {"ReadGood", {"read", "12345"}, {}, 0, {},
      [](CliTest& t) {
          const metersim::MeterSnapshot m = t.bench->Meter(kGood);
