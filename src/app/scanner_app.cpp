@@ -2,6 +2,7 @@
 
 #include "app_paths.h"
 #include "config_editor.h"
+#include "exchange_trace.h"
 #include "flow_setting_dialog.h"
 #include "handler.h"
 #include "installed_meters_dialog.h"
@@ -84,6 +85,7 @@ int RunScanner(int argc, char** argv, bool userMode)
                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&qtTexts);
     QApplication::setQuitOnLastWindowClosed(true);
+    TraceToFileFromEnvironment();
     ScannerApplication app(QCoreApplication::applicationDirPath(), userMode);
     app.Show();
     return qtApp.exec();

@@ -2,6 +2,7 @@
 
 #include "diameter_defaults.h"
 #include "errors.h"
+#include "messages.h"
 #include "number_text.h"
 
 #include <cfloat>
@@ -100,4 +101,18 @@ EditedConfig ConvertEditorTexts(const EditorTexts& texts)
     for (int n = 0; n < kConfigValueCount; ++n)
         e.Values[std::size_t(n)] = ToSingle(texts.Values[std::size_t(n)]);
     return e;
+}
+
+WriteApproval ApproveConfigWrite(const EditorTexts& texts)
+{
+    const QString failure = FirstWriteCheckFailure(texts);
+    if (!failure.isEmpty()) {
+        ShowMessage(MsgKind::Error, failure, mbOK);
+        return WriteApproval::CheckFailed;
+    }
+    ConvertEditorTexts(texts);
+    if (ShowMessage(MsgKind::Confirmation, QStringLiteral("Вы уверены что хотите записать параметры?"),
+                    mbOK | mbCancel) != ModalResult::Ok)
+        return WriteApproval::Declined;
+    return WriteApproval::Approved;
 }

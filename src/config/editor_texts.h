@@ -46,3 +46,11 @@ struct EditedConfig {
 // for a text that is no number, AppError "Floating point overflow" for a
 // value beyond single precision.
 EditedConfig ConvertEditorTexts(const EditorTexts& texts);
+
+enum class WriteApproval { CheckFailed, Declined, Approved };
+
+// The steps before a write, in the editor's order: the first failing check
+// shown in an error box; every text converted, so a text that is no number
+// throws as ConvertEditorTexts does before anything is asked; then the
+// question "Вы уверены что хотите записать параметры?" (OK, Cancel).
+WriteApproval ApproveConfigWrite(const EditorTexts& texts);

@@ -1,5 +1,6 @@
 #include "device_link.h"
 
+#include "exchange_trace.h"
 #include "messages.h"
 
 #include <QCoreApplication>
@@ -113,7 +114,9 @@ bool DeviceLink::Exchange(int frameLength, const Texts& texts, const std::functi
     try {
         for (int sends = kMaxSends; sends > 0; --sends) {
             m_port.Write(m_tx.data(), frameLength, true);
+            TraceFrame(TraceDirection::Sent, m_tx.data(), frameLength);
             WaitReply(kReplyWaitMs);
+            TraceReply(m_replyBuffer);
             // Only silence is worth another send; a garbled reply is not retried.
             if (!m_replyBuffer.isEmpty())
                 break;
@@ -233,6 +236,7 @@ void DeviceLink::ResetDeviceCounter(SerialNumber n)
     bool written = false;
     try {
         m_port.Write(m_tx.data(), kRequestLength, true);
+        TraceFrame(TraceDirection::Sent, m_tx.data(), kRequestLength);
         written = true;
     } catch (...) {
     }

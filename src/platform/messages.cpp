@@ -138,6 +138,14 @@ std::atomic<Messages*> g_installed{nullptr};
 
 } // namespace
 
+QString MsgButtonCaption(MsgButton button)
+{
+    for (const ButtonDef& d : kButtons)
+        if (d.button == button)
+            return QString::fromUtf8(d.caption);
+    return QString();
+}
+
 Messages& Messages::current()
 {
     if (Messages* m = g_installed.load())

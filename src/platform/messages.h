@@ -38,6 +38,9 @@ public:
     static Messages* installed();
 };
 
+// A button's caption as the boxes show it ("Да", "Отмена", ...).
+QString MsgButtonCaption(MsgButton button);
+
 inline ModalResult ShowMessage(MsgKind kind, const QString& text, MsgButtons buttons = mbOK)
 {
     return Messages::current().show(kind, text, buttons);
