@@ -10,8 +10,10 @@
 #include "handler.h"
 #include "ini_file.h"
 #include "installed_meters.h"
+#include "link_port.h"
 #include "messages.h"
 #include "number_text.h"
+#include "reading_lines.h"
 #include "port_list.h"
 
 #include <QCloseEvent>
@@ -137,7 +139,7 @@ TForm1::~TForm1() = default;
 
 QString TForm1::SettingsFileName()
 {
-    return AppPaths::file(QStringLiteral("Settings.ini"));
+    return SettingsFilePath();
 }
 
 void TForm1::BuildControls()
@@ -258,36 +260,12 @@ void TForm1::FormCreate()
 
         IniFile ini(SettingsFileName());
         ComboBox1->setCurrentIndex(-1);
-        ComboBox1->setEditText(ini.readString(QStringLiteral("CONFIG"), QStringLiteral("COM"), QStringLiteral("COM1")));
+        ComboBox1->setEditText(SettingsPortName());
         m_settings.RepNo = ini.readInteger(QStringLiteral("CONFIG"), QStringLiteral("REPNO"), 1);
         m_settings.Fio1 = ini.readString(QStringLiteral("CONFIG"), QStringLiteral("FIO1"), QString());
         m_settings.Fio2 = ini.readString(QStringLiteral("CONFIG"), QStringLiteral("FIO2"), QString());
     });
     m_creating = false;
-}
-
-bool TForm1::OpenPort(QString& accessLine)
-{
-    TComPort& port = ComPort1();
-    const std::string name = ComboBox1->currentText().toStdString();
-    try {
-        port.Close();
-        port.SetDeviceName(name);
-        port.Open();
-        return true;
-    } catch (const EComError& e) {
-        port.Close();
-        const std::string group = PortAccessGroup(e.ErrorCode, name);
-        if (!group.empty())
-            accessLine = QStringLiteral("\n\rНет прав на доступ к порту: пользователь должен входить в группу «%1», "
-                                        "которой принадлежит порт (после включения в группу войдите в систему "
-                                        "заново).")
-                             .arg(QString::fromStdString(group));
-        return false;
-    } catch (const std::exception&) {
-        port.Close();
-        return false;
-    }
 }
 
 void TForm1::SetPortButtonsEnabled(bool enabled)
@@ -301,11 +279,10 @@ void TForm1::FormShow()
     if (ComboBox1->currentText().isEmpty())
         return;
     QString accessLine;
-    if (OpenPort(accessLine)) {
+    if (OpenLinkPort(ComPort1(), ComboBox1->currentText(), &accessLine)) {
         SetPortButtonsEnabled(true);
     } else {
-        ShowMessage(MsgKind::Error,
-                    QStringLiteral("Нет возможности открыть порт ") + ComboBox1->currentText() + accessLine);
+        ShowMessage(MsgKind::Error, PortOpenFailureText(ComboBox1->currentText()) + accessLine);
         SetPortButtonsEnabled(false);
     }
 }
@@ -313,7 +290,7 @@ void TForm1::FormShow()
 void TForm1::ComboBox1Change()
 {
     QString accessLine;
-    if (OpenPort(accessLine)) {
+    if (OpenLinkPort(ComPort1(), ComboBox1->currentText(), &accessLine)) {
         SetPortButtonsEnabled(true);
     } else {
         ShowMessage(MsgKind::Error, QStringLiteral("Нет возможности открыть порт") + accessLine);
@@ -417,21 +394,8 @@ void TForm1::Button2Click()
     if (m_link.ErrorFlag)
         return;
 
-    const DeviceConfig& c = m_link.MainConfig;
-    const DeviceState& s = m_link.MainState;
-    Memo2->appendPlainText(FormatText("Dy, м          \t%3.3f", {double(c.Dy)}));
-    Memo2->appendPlainText(FormatText("Вес вых имп.   \t%3.3f", {double(c.Ves)}));
-    Memo1->appendPlainText(FormatText("Расход м3/ч\t %3.3f", {double(s.FlowRate)}));
-    Memo1->appendPlainText(FormatText("Объем, м3\t%3.3f", {double(s.VolumeCounter) / m_link.VolumeScale}));
-    Memo1->appendPlainText(FormatText("Наработка, ч\t%3.3f", {double(s.OperatingHours)}));
-    if (!m_userMode) {
-        const char* const coefficientLines[] = {"К0       \t%3.6f", "К1       \t%3.6f", "К2       \t%3.6f",
-                                                "К3       \t%3.6f", "К4       \t%3.6f", "FL0      \t%3.6f",
-                                                "FL1      \t%3.6f", "FL2      \t%3.6f", "FL3      \t%3.6f",
-                                                "FL4      \t%3.6f", "MainCal  \t%3.6f"};
-        for (int i = 0; i < 11; ++i)
-            Memo2->appendPlainText(FormatText(coefficientLines[i], {double(c.Value(i + 2))}));
-    }
+    Memo2->setPlainText(ConfigLines(m_link.MainConfig, m_userMode).join(QLatin1Char('\n')));
+    Memo1->setPlainText(StateLines(m_link.MainState, m_link.VolumeScale).join(QLatin1Char('\n')));
 }
 
 void TForm1::Button3Click()

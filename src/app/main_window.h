@@ -76,10 +76,6 @@ protected:
 
 private:
     void BuildControls();
-    // Opens the port named in ComboBox1; false when it cannot be opened, with
-    // accessLine set to a second line for the box when the user lacks the
-    // permission to open it.
-    bool OpenPort(QString& accessLine);
     void SetPortButtonsEnabled(bool enabled);
     void SetCommandGroupEnabled(bool enabled);
 

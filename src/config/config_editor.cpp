@@ -243,18 +243,7 @@ void TForm2::BitBtn2Click()
 
 void TForm2::BitBtn1Click()
 {
-    const EditorTexts texts = Texts();
-    const QString failure = FirstWriteCheckFailure(texts);
-    if (!failure.isEmpty()) {
-        ShowMessage(MsgKind::Error, failure, mbOK);
-        return;
-    }
-    // The coefficients pass the check unconverted; converting everything
-    // here means a field that is no number is reported while the user can
-    // still mend it, and never after the configuration was half changed.
-    ConvertEditorTexts(texts);
-    if (ShowMessage(MsgKind::Confirmation, QStringLiteral("Вы уверены что хотите записать параметры?"),
-                    mbOK | mbCancel) == ModalResult::Ok)
+    if (ApproveConfigWrite(Texts()) == WriteApproval::Approved)
         accept();
 }
 

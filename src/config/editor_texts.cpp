@@ -110,6 +110,9 @@ WriteApproval ApproveConfigWrite(const EditorTexts& texts)
         ShowMessage(MsgKind::Error, failure, mbOK);
         return WriteApproval::CheckFailed;
     }
+    // The coefficients pass the check unconverted; converting everything
+    // here means a field that is no number is reported while the user can
+    // still mend it, and never after the configuration was half changed.
     ConvertEditorTexts(texts);
     if (ShowMessage(MsgKind::Confirmation, QStringLiteral("Вы уверены что хотите записать параметры?"),
                     mbOK | mbCancel) != ModalResult::Ok)

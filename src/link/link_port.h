@@ -13,8 +13,10 @@ QString SettingsFilePath();
 QString SettingsPortName();
 
 // Closes the port, then opens it under name. False, with the port closed,
-// when it cannot be opened.
-bool OpenLinkPort(TComPort& port, const QString& name);
+// when it cannot be opened; accessLine (when given) is then set to a second
+// line for the user's box when the user lacks the permission to open the
+// port (it names the group that owns it), else emptied.
+bool OpenLinkPort(TComPort& port, const QString& name, QString* accessLine = nullptr);
 
 // "Нет возможности открыть порт " followed by the name.
 QString PortOpenFailureText(const QString& name);

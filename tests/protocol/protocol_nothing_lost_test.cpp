@@ -179,7 +179,16 @@ TEST_F(ProtocolNothingLost, TheTemplateCopyThatFailsIsReportedAndNoOfficeStarts)
             expected.push_back({MsgKind::Warning,
                                 QStringLiteral("Файл ") + target + QStringLiteral("уже существует, заменить его?"),
                                 mbYes | mbNo});
-        expected.push_back({MsgKind::Error, QStringLiteral("Unable to write to ") + target + QLatin1Char('.'), mbOK});
+        if (c.place == Place::MissingTemplate) {
+            // The template is named, not the protocol's place.
+            expected.push_back({MsgKind::Error, QStringLiteral("Ошибка вывода данных"), mbOK});
+            expected.push_back({MsgKind::Error,
+                                QStringLiteral("Шаблон протокола не найден или не читается: ") +
+                                    AppPaths::file(QString::fromUtf8(kProtocolTemplate)),
+                                mbOK});
+        } else {
+            expected.push_back({MsgKind::Error, QStringLiteral("Unable to write to ") + target + QLatin1Char('.'), mbOK});
+        }
         EXPECT_EQ(boxes.shown(), expected);
         EXPECT_TRUE(sheet.log.isEmpty()) << sheet.log.join(" | ").toStdString();
         EXPECT_EQ(ReadAll(target), c.earlier ? kOldProtocol : QByteArray("<missing>"));
