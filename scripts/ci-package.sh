@@ -10,7 +10,8 @@
 #     outside through AT-SPI (scripts/installed_smoke.py): the main window,
 #     the link test with serial number 0, "Считать параметры" filling both
 #     memos, closing the window; then Settings.ini must be in that user's
-#     data folder and nothing under /usr may have changed;
+#     data folder and nothing under /usr may have changed; the professional
+#     variant started next opens the port that Settings.ini names;
 #  5. the packages are purged and none of their files may be left.
 #
 # Screenshots of the menu entries and of the installed program's main window
@@ -125,6 +126,9 @@ runuser -u "$user" -- env -i HOME="/home/$user" USER="$user" LOGNAME="$user" PAT
     status=0
     xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- \
       /usr/bin/python3 "$work/installed_smoke.py" /usr/bin/zrm-scanner "$link" "$work/bench/main_window.png" || status=$?
+    # The professional variant shares the data folder: it opens the saved port.
+    [ "$status" -ne 0 ] || xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- \
+      /usr/bin/python3 "$work/installed_smoke.py" --again /usr/bin/zrm-scanner-pro "$link" || status=$?
     kill "$sim" 2>/dev/null || true
     wait "$sim" 2>/dev/null || true
     exit $status' smoke "$link" "$work" || status=$?

@@ -6,7 +6,9 @@
 # a window manager does (WM_DELETE_WINDOW). Run by scripts/ci-package.sh as
 # a fresh user inside xvfb-run and dbus-run-session.
 #
-#   installed_smoke.py PROGRAM PORT SCREENSHOT
+#   installed_smoke.py PROGRAM PORT SCREENSHOT     first start, empty home
+#   installed_smoke.py --again PROGRAM PORT        a later start: Settings.ini
+#                                                  names PORT, which opens at once
 import os
 import subprocess
 import sys
@@ -171,7 +173,46 @@ def close_window(pid):
     return sent
 
 
+def close_and_wait(p):
+    if close_window(p.proc.pid) == 0:
+        fail("no window of the program to close")
+    deadline = time.monotonic() + 20
+    while p.proc.poll() is None and time.monotonic() < deadline:
+        try:
+            boxes = p.answer_boxes()
+        except Exception:
+            boxes = []  # the program is going away
+        if boxes:
+            p.proc.kill()
+            fail("message box on closing: " + boxes[0])
+        time.sleep(0.25)
+    rc = p.proc.poll()
+    if rc is None:
+        p.proc.kill()
+        fail("the program did not end after its window was closed")
+    if rc != 0:
+        fail("the program ended with exit status %d" % rc)
+    say("closed, exit 0")
+
+
+def again(program, port):
+    p = Program([program])
+    say("started %s again (pid %d)" % (program, p.proc.pid))
+    win = p.wait("the main window", p.main_window, seconds=60)
+    say("main window: " + win.name)
+    combo = p.wait("the port box", lambda: port_combo(win))
+    if combo.name != port:
+        fail("the port box shows %r, not the saved %r" % (combo.name, port))
+    test_button = find(win, pyatspi.ROLE_PUSH_BUTTON, "Тест связи")
+    p.wait("the saved port to open", lambda: enabled(test_button))
+    say("saved port %s open at start" % port)
+    close_and_wait(p)
+
+
 def main():
+    if sys.argv[1] == "--again":
+        again(sys.argv[2], sys.argv[3])
+        return
     program, port, shot = sys.argv[1:4]
     p = Program([program])
     say("started %s (pid %d)" % (program, p.proc.pid))
@@ -213,17 +254,7 @@ def main():
     time.sleep(0.5)
     subprocess.run(["import", "-window", "root", shot], check=True)
     say("screenshot " + shot)
-
-    if close_window(p.proc.pid) == 0:
-        fail("no window of the program to close")
-    try:
-        rc = p.proc.wait(20)
-    except subprocess.TimeoutExpired:
-        p.proc.kill()
-        fail("the program did not end after its window was closed")
-    if rc != 0:
-        fail("the program ended with exit status %d" % rc)
-    say("closed, exit 0")
+    close_and_wait(p)
 
 
 if __name__ == "__main__":
