@@ -8,7 +8,7 @@
 //   (~/.local/share/zrm-scanner), created on first start; the protocol
 //   template is read from the install's data folder and the office helper
 //   from its libexec folder.
-// - Portable copy (build tree, a copied folder, the Windows zip): no marker,
+// - Portable copy (build tree, a copied folder, a Windows bench PC): no marker,
 //   so everything lives beside the executable.
 //
 // Whether the executable's folder is writable plays no part: root can write
