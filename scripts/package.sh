@@ -40,6 +40,11 @@ cmake --preset release "${launcher[@]}" -DZRM_PACKAGE_RELEASE="$number" \
   -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
 cmake --build --preset release -j"$(nproc)"
 say "built after $((SECONDS - start)) s"
+# Both are built only where LibreOffice and its SDK are (setup.sh installs
+# them); a package without them could not write a protocol.
+for f in zrm-office-helper "Протокол поверки.xls"; do
+  [ -e "$root/build-release/bin/$f" ] || { say "not built: $f (LibreOffice SDK or soffice missing)"; exit 1; }
+done
 
 rm -rf "$root/build-release/_CPack_Packages"
 (cd "$root/build-release" && cpack -G DEB >/dev/null)
