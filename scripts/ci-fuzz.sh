@@ -29,11 +29,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# The libraries under test are instrumented as well as the targets.
-flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZRM_FUZZ=ON -DCMAKE_CXX_FLAGS="$flags" \
-  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
+# The libraries under test are instrumented as well as the targets (the
+# flags are in CMakePresets.json, preset "fuzzing").
+cmake -S "$root" --preset fuzzing -B "$build" >/dev/null
 cmake --build "$build" --target fuzzers -j"$(nproc)"
 say "built after $(( $(date +%s) - stage_start )) s"
 

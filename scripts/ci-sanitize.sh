@@ -28,7 +28,7 @@ export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:detect_stack_use_after_retur
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$reports/ubsan"
 export LSAN_OPTIONS="suppressions=$root/tests/robustness/lsan.supp:print_suppressions=0"
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZRM_SANITIZE=ON >/dev/null
+cmake -S "$root" --preset sanitizers -B "$build" >/dev/null
 build_start=$(date +%s)
 cmake --build "$build" -j"$(nproc)"
 say "build took $(( $(date +%s) - build_start )) s"

@@ -15,9 +15,13 @@
 #include "wizard_window.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+
+#include <cstdio>
+#include <cstring>
 
 ScannerApplication::ScannerApplication(const QString& directory, bool userMode)
 {
@@ -74,8 +78,41 @@ void ScannerApplication::Show()
     m_form1->show();
 }
 
+namespace {
+
+// --help and --version, answered before Qt starts (no display needed), for
+// people and for the manual pages. Returns true when one was answered.
+bool AnswerCommandLine(int argc, char** argv, bool userMode)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("%s %s\n", userMode ? "zrm-scanner" : "zrm-scanner-pro", ZRM_VERSION);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf("Использование: %s [--help] [--version]\n"
+                        "Сканер ЗРМ %s%s: сервисная программа для электромагнитных расходомеров ЗРМ\n"
+                        "на линии RS-485 (9600 бит/с, 8N1).\n\n"
+                        "  --help     показать эту справку и выйти\n"
+                        "  --version  показать версию и выйти\n\n"
+                        "Порт задаётся в окне программы (поле \"ПОРТ\") или в Settings.ini,\n"
+                        "раздел [CONFIG], ключ COM. Установленная программа хранит файлы\n"
+                        "(Settings.ini, Calibration.ini, Poverka.ini, Restore/, Protocols/)\n"
+                        "в ~/.local/share/zrm-scanner, переносная копия - рядом с собой.\n",
+                        userMode ? "zrm-scanner" : "zrm-scanner-pro", ZRM_VERSION,
+                        userMode ? "" : " (профессиональный вариант)");
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 int RunScanner(int argc, char** argv, bool userMode)
 {
+    if (AnswerCommandLine(argc, argv, userMode))
+        return 0;
     QApplication qtApp(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
     // The program speaks Russian whatever the desktop's language: so do Qt's
@@ -86,7 +123,15 @@ int RunScanner(int argc, char** argv, bool userMode)
         QCoreApplication::installTranslator(&qtTexts);
     QApplication::setQuitOnLastWindowClosed(true);
     TraceToFileFromEnvironment();
-    ScannerApplication app(QCoreApplication::applicationDirPath(), userMode);
+    // Installed or portable: see app_paths.h.
+    bool created = true;
+    const AppLocations where =
+        AppPaths::Locate(QCoreApplication::applicationDirPath(), AppPaths::UserDataDirectory(), &created);
+    AppPaths::Use(where);
+    if (!created)
+        ShowMessage(MsgKind::Error, QStringLiteral("Не удалось создать папку для файлов программы: ") +
+                                        QDir::toNativeSeparators(where.files));
+    ScannerApplication app(where.files, userMode);
     app.Show();
     return qtApp.exec();
 }

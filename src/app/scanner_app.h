@@ -16,7 +16,8 @@ class TForm7;
 
 class ScannerApplication {
 public:
-    // directory: where the program's files live (beside the executable).
+    // directory: where the program's files live (app_paths.h: beside the
+    // executable, or the per-user data folder of an installed copy).
     ScannerApplication(const QString& directory, bool userMode);
     ~ScannerApplication();
     ScannerApplication(const ScannerApplication&) = delete;

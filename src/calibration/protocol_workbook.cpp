@@ -176,7 +176,7 @@ QString PrepareProtocolFile(const QDateTime& when, int repNo)
         if (!QFileInfo(dir).isDir())
             QDir().mkdir(dir);
 
-    const QString templ = AppPaths::file(QString::fromUtf8(kProtocolTemplate));
+    const QString templ = AppPaths::resourceFile(QString::fromUtf8(kProtocolTemplate));
     if (QFileInfo::exists(path)) {
         const ModalResult answer =
             ShowMessage(MsgKind::Warning,

@@ -1,5 +1,6 @@
 #include "spreadsheet_app.h"
 
+#include "app_paths.h"
 #include "messages.h"
 
 #include <QCoreApplication>
@@ -275,7 +276,7 @@ void OfficeHelperApp::Start()
         throw ESpreadsheetError(QStringLiteral("Табличное приложение уже запущено"));
     QString helper = d->options.helperPath;
     if (helper.isEmpty())
-        helper = QCoreApplication::applicationDirPath() + QStringLiteral("/zrm-office-helper");
+        helper = AppPaths::helperFile(QStringLiteral("zrm-office-helper"));
     const QFileInfo info(helper);
     if (!info.isFile() || !info.isExecutable())
         throw ESpreadsheetUnavailable(QStringLiteral("Нет табличного приложения: не найден ") + helper);
