@@ -103,7 +103,7 @@ TEST_P(FaultInjection, ToldSurvivedAndRecovered)
         ++ticks;
         longestGap = std::max(longestGap, sinceTick.restart());
         DeviceState s;
-        if (link->Busy() && !link->ReadDeviceState(target, s))
+        if (link->Busy() && !link->PollDeviceState(target, s))
             ++refused;
     });
     poller.start();
