@@ -1,5 +1,7 @@
 #include "scanner_app.h"
 
+#include "spreadsheet_app.h"
+
 #include "app_paths.h"
 #include "config_editor.h"
 #include "exchange_trace.h"
@@ -12,6 +14,7 @@
 #include "protocol_workbook.h"
 #include "qt_serial_events.h"
 #include "scan_window.h"
+#include "spreadsheet_app.h"
 #include "wizard_window.h"
 
 #include <QApplication>
@@ -63,6 +66,8 @@ ScannerApplication::ScannerApplication(const QString& directory, bool userMode)
 
 ScannerApplication::~ScannerApplication()
 {
+    // An office started for a protocol that never came ends with the program.
+    CoolDownSpreadsheetApp();
     // The secondary windows are children of the main window: release them first.
     m_form7.reset();
     m_form6.reset();

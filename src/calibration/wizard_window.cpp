@@ -7,6 +7,7 @@
 #include "handler.h"
 #include "number_text.h"
 #include "protocol_workbook.h"
+#include "spreadsheet_app.h"
 #include "stages.h"
 #include "window_keys.h"
 
@@ -22,6 +23,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QHideEvent>
 #include <QShowEvent>
 #include <QStyle>
 #include <QTableWidget>
@@ -389,6 +391,14 @@ void TForm3::ShowWizard()
     activateWindow();
 }
 
+void TForm3::hideEvent(QHideEvent* event)
+{
+    QDialog::hideEvent(event);
+    // A wizard closed before its protocol needs no office.
+    if (!event->spontaneous())
+        CoolDownSpreadsheetApp();
+}
+
 void TForm3::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
@@ -496,10 +506,16 @@ void TForm3::BitBtn1Click()
             if (ShowMessage(MsgKind::Confirmation, QStringLiteral("Калибровка окончена. Записать полученные данные?"),
                             mbOK | mbCancel) == ModalResult::Ok)
                 WriteConfigurations();
-        } else if (ShowMessage(MsgKind::Confirmation, QStringLiteral("Поверка окончена. Записать полученные данные?"),
-                               mbOK | mbCancel) == ModalResult::Ok) {
-            if (ShowProtocolFields && ShowProtocolFields() == ModalResult::Ok && WriteProtocol)
-                WriteProtocol();
+        } else {
+            if (ShowMessage(MsgKind::Confirmation, QStringLiteral("Поверка окончена. Записать полученные данные?"),
+                            mbOK | mbCancel) == ModalResult::Ok) {
+                // At the latest now: the office starts while the fields are typed.
+                WarmUpSpreadsheetApp();
+                if (ShowProtocolFields && ShowProtocolFields() == ModalResult::Ok && WriteProtocol)
+                    WriteProtocol();
+            }
+            // Whatever the protocol did not take over is of no use now.
+            CoolDownSpreadsheetApp();
         }
         return;
     }
@@ -528,6 +544,10 @@ void TForm3::BitBtn4Click()
     BitBtn1->setEnabled(true);
     BitBtn4->setEnabled(true);
     SaveSession();
+    // A verification's last stage computed: a protocol is near, and the
+    // office takes seconds to start.
+    if (m_run.VerificationMode && m_run.CalStep == m_run.StageCount)
+        WarmUpSpreadsheetApp();
 }
 
 void TForm3::BitBtn2Click()

@@ -71,6 +71,7 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     // A run StartMode asked for that has not begun yet.

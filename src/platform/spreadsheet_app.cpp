@@ -105,6 +105,7 @@ struct OfficeHelperApp::Private {
     bool visible = false;
     bool saved = false;
     bool quit = false;
+    bool startPending = false;  // the start request sent, its answer not read
     QString workbook;
 
     bool Running() const { return process.state() != QProcess::NotRunning; }
@@ -179,7 +180,7 @@ struct OfficeHelperApp::Private {
         }
     }
 
-    QStringList Call(const QStringList& request, int timeoutMs)
+    void Send(const QStringList& request)
     {
         if (quit || !Running())
             throw ESpreadsheetError(QStringLiteral("Табличное приложение не запущено"));
@@ -191,14 +192,64 @@ struct OfficeHelperApp::Private {
         }
         line += '\n';
         process.write(line);
-        QStringList reply = SplitReply(WaitLine(timeoutMs, request[0].toUtf8().constData()));
+    }
+
+    QStringList Receive(const QString& what, int timeoutMs)
+    {
+        QStringList reply = SplitReply(WaitLine(timeoutMs, what.toUtf8().constData()));
         const QString status = reply.takeFirst();
         if (status == QLatin1String("ok"))
             return reply;
         const QString message = reply.value(0);
         if (status == QLatin1String("unavailable"))
             throw ESpreadsheetUnavailable(QStringLiteral("Нет табличного приложения: ") + message);
-        throw ESpreadsheetError(request[0] + QStringLiteral(": ") + message);
+        throw ESpreadsheetError(what + QStringLiteral(": ") + message);
+    }
+
+    QStringList Call(const QStringList& request, int timeoutMs)
+    {
+        Send(request);
+        return Receive(request[0], timeoutMs);
+    }
+
+    // The helper started and asked to start its office; the answer comes
+    // later (FinishStart), so the start can run in the background.
+    void Launch()
+    {
+        QString helper = options.helperPath;
+        if (helper.isEmpty())
+            helper = AppPaths::helperFile(QStringLiteral("zrm-office-helper"));
+        const QFileInfo info(helper);
+        if (!info.isFile() || !info.isExecutable())
+            throw ESpreadsheetUnavailable(QStringLiteral("Нет табличного приложения: не найден ") + helper);
+
+        profile = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/zrm-office-XXXXXX"));
+        if (!profile->isValid())
+            throw ESpreadsheetError(QStringLiteral("Нет места для профиля табличного приложения: ") + profile->errorString());
+
+        QStringList args;
+        if (!options.officeProgramDir.isEmpty())
+            args << QStringLiteral("--office-dir") << options.officeProgramDir;
+        quit = false;
+        replies.clear();
+        errorTail.clear();
+        process.setProgram(helper);
+        process.setArguments(args);
+        process.start();
+        if (!process.waitForStarted(5000)) {
+            Kill();
+            throw ESpreadsheetUnavailable(QStringLiteral("Нет табличного приложения: не запускается ") + helper);
+        }
+        const QString locale = options.locale.isEmpty() ? OfficeLocaleTag(QLocale::system().name()) : options.locale;
+        Send({QStringLiteral("start"), locale, profile->path(), QString::number(options.startTimeoutMs)});
+        startPending = true;
+    }
+
+    void FinishStart()
+    {
+        startPending = false;
+        const QStringList reply = Receive(QStringLiteral("start"), options.startTimeoutMs + 5000);
+        officeGroup = reply.value(0).toLongLong();
     }
 
     int Handle(const QStringList& reply)
@@ -270,40 +321,66 @@ QString OfficeHelperApp::OfficeLocaleTag(const QString& qtLocaleName)
     return tag;
 }
 
+namespace {
+
+// The office started beforehand, until an OfficeHelperApp takes it over.
+std::unique_ptr<OfficeHelperApp>& Standby()
+{
+    static std::unique_ptr<OfficeHelperApp> standby;
+    return standby;
+}
+
+bool SameOptions(const OfficeHelperApp::Options& a, const OfficeHelperApp::Options& b)
+{
+    return a.helperPath == b.helperPath && a.officeProgramDir == b.officeProgramDir && a.locale == b.locale &&
+           a.startTimeoutMs == b.startTimeoutMs;
+}
+
+}  // namespace
+
+void WarmUpSpreadsheetApp()
+{
+    if (!Factory())
+        OfficeHelperApp::WarmUp();
+}
+
+void CoolDownSpreadsheetApp()
+{
+    OfficeHelperApp::CoolDown();
+}
+
+void OfficeHelperApp::WarmUp()
+{
+    std::unique_ptr<OfficeHelperApp>& standby = Standby();
+    if (standby && standby->d->Running())
+        return;
+    auto app = std::make_unique<OfficeHelperApp>();
+    try {
+        app->d->Launch();
+    } catch (const ESpreadsheetError&) {
+        return;  // the protocol's own start will say so, when it comes to it
+    }
+    standby = std::move(app);
+}
+
+void OfficeHelperApp::CoolDown()
+{
+    Standby().reset();
+}
+
 void OfficeHelperApp::Start()
 {
     if (d->Running())
         throw ESpreadsheetError(QStringLiteral("Табличное приложение уже запущено"));
-    QString helper = d->options.helperPath;
-    if (helper.isEmpty())
-        helper = AppPaths::helperFile(QStringLiteral("zrm-office-helper"));
-    const QFileInfo info(helper);
-    if (!info.isFile() || !info.isExecutable())
-        throw ESpreadsheetUnavailable(QStringLiteral("Нет табличного приложения: не найден ") + helper);
-
-    d->profile = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/zrm-office-XXXXXX"));
-    if (!d->profile->isValid())
-        throw ESpreadsheetError(QStringLiteral("Нет места для профиля табличного приложения: ") + d->profile->errorString());
-
-    QStringList args;
-    if (!d->options.officeProgramDir.isEmpty())
-        args << QStringLiteral("--office-dir") << d->options.officeProgramDir;
-    d->quit = false;
-    d->replies.clear();
-    d->errorTail.clear();
-    d->process.setProgram(helper);
-    d->process.setArguments(args);
-    d->process.start();
-    if (!d->process.waitForStarted(5000)) {
-        d->Kill();
-        throw ESpreadsheetUnavailable(QStringLiteral("Нет табличного приложения: не запускается ") + helper);
+    // An office started beforehand with the same options is taken over,
+    // started or still starting; one that has died meanwhile is not.
+    if (std::unique_ptr<OfficeHelperApp> warm = std::move(Standby())) {
+        if (warm->d->Running() && SameOptions(warm->d->options, d->options))
+            std::swap(d, warm->d);
     }
-
-    const QString locale = d->options.locale.isEmpty() ? OfficeLocaleTag(QLocale::system().name()) : d->options.locale;
-    const QStringList reply = d->Call({QStringLiteral("start"), locale, d->profile->path(),
-                                       QString::number(d->options.startTimeoutMs)},
-                                      d->options.startTimeoutMs + 5000);
-    d->officeGroup = reply.value(0).toLongLong();
+    if (!d->startPending)
+        d->Launch();
+    d->FinishStart();
 }
 
 void OfficeHelperApp::SetEnableEvents(bool)
@@ -402,16 +479,18 @@ void OfficeHelperApp::Quit()
 
 void OfficeHelperApp::Release()
 {
-    // The office was started without a window for the user: it goes, and
-    // the saved workbook opens in the desktop's own spreadsheet application.
+    // The office was started without a window for the user: the saved
+    // workbook opens in the desktop's own spreadsheet application at once,
+    // and the office goes after it (the user need not wait for its end).
     const QString saved = d->saved ? d->workbook : QString();
+    const bool shown = !d->visible || saved.isEmpty() || ShowWorkbookToUser(saved);
     try {
         Quit();
     } catch (const ESpreadsheetError&) {
         // The workbook is saved; an office slow to end is no failure of it.
         d->Kill();
     }
-    if (d->visible && !saved.isEmpty() && !ShowWorkbookToUser(saved))
+    if (!shown)
         ShowMessage(MsgKind::Information, QStringLiteral("Протокол сохранён в файле ") + QDir::toNativeSeparators(saved) +
                                               QStringLiteral(", но открыть его не удалось."));
 }

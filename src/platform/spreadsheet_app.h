@@ -78,6 +78,16 @@ public:
 // The application the program uses: the one a test installed, else the
 // office helper (OfficeHelperApp with its default options).
 std::unique_ptr<SpreadsheetApp> CreateSpreadsheetApp();
+
+// Starting the office takes seconds. When a protocol is about to be written
+// the program starts it beforehand, in the background: the next default
+// OfficeHelperApp takes that office over at its Start(). Nothing is started
+// while a test's application is installed. Failures are not reported here:
+// the protocol's own Start() meets them, with its usual boxes.
+void WarmUpSpreadsheetApp();
+// No protocol after all: an office started beforehand and not taken over is
+// ended (at once: nothing of the user's is open in it).
+void CoolDownSpreadsheetApp();
 // Installs a maker for CreateSpreadsheetApp; an empty one puts the default
 // back.
 void SetSpreadsheetAppFactory(std::function<std::unique_ptr<SpreadsheetApp>()> factory);
@@ -109,6 +119,10 @@ public:
 
     OfficeHelperApp();
     explicit OfficeHelperApp(Options options);
+    // The default backend started in the background (WarmUpSpreadsheetApp,
+    // or a caller that installed an application of its own around it).
+    static void WarmUp();
+    static void CoolDown();
     ~OfficeHelperApp() override;
     OfficeHelperApp(const OfficeHelperApp&) = delete;
     OfficeHelperApp& operator=(const OfficeHelperApp&) = delete;

@@ -3,6 +3,7 @@
 #include "installed_meters.h"
 #include "main_window.h"
 #include "run_state.h"
+#include "spreadsheet_app.h"
 
 #include <QFile>
 #include <QTest>
@@ -10,6 +11,11 @@
 BenchApp::BenchApp()
 {
     ResetRunState();
+    // No office in the window tests unless a test brings one: a verification
+    // reaching its end would start LibreOffice in the background.
+    SetSpreadsheetAppFactory([]() -> std::unique_ptr<SpreadsheetApp> {
+        throw ESpreadsheetUnavailable(QStringLiteral("no spreadsheet application in window tests"));
+    });
 }
 
 BenchApp::~BenchApp()
@@ -18,6 +24,7 @@ BenchApp::~BenchApp()
     app.reset();
     bench.reset();
     ResetRunState();
+    SetSpreadsheetAppFactory({});
 }
 
 void BenchApp::StartBench(const std::vector<metersim::MeterSpec>& meters, metersim::BenchOptions options,

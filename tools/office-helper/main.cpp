@@ -1,7 +1,8 @@
 // zrm-office-helper: reads requests from stdin and answers each with one line
-// on stdout (line_protocol.h). Started by the program, one per protocol; it
-// ends the office it started when told to quit, when its input closes (the
-// program went away) and when it is terminated.
+// on stdout (line_protocol.h). Started by the program, one per protocol (often
+// before the protocol is asked for, so the office is ready); it ends the
+// office it started when told to quit, when its input closes, when it is
+// terminated and when the program that started it dies.
 
 #include "line_protocol.h"
 #include "office.h"
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -150,6 +152,12 @@ int main(int argc, char** argv)
     for (int sig : {SIGTERM, SIGINT, SIGHUP})
         sigaction(sig, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // The program killed while the office starts (its closed pipe is read
+    // only between requests): end at once, and the office with us.
+    const pid_t parent = getppid();
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent)
+        EndWithOffice(SIGTERM);
 
     Office office(programDir);
     std::string line;
