@@ -9,6 +9,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/packages.sh"
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${1:-${ZRM_FUZZ_SECONDS:-60}}
 targets=(fuzz_reply fuzz_ini fuzz_coef fuzz_session fuzz_number)
@@ -17,17 +18,7 @@ say() { echo "ci-fuzz: $*"; }
 
 bash "$root/scripts/setup.sh"
 packages=(clang libclang-rt-14-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  say "installing ${missing[*]}"
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+need_packages "${packages[@]}"
 
 # The libraries under test are instrumented as well as the targets (the
 # flags are in CMakePresets.json, preset "fuzzing").

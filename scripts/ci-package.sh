@@ -19,6 +19,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/packages.sh"
 out=$root/build/packages
 shots=$out/screenshots
 start=$SECONDS
@@ -30,15 +31,7 @@ step "packages built"
 
 tools=(lintian appstream desktop-file-utils xvfb xauth imagemagick fonts-dejavu-core
        dbus at-spi2-core python3-pyatspi gir1.2-atspi-2.0 python3-xlib)
-missing=()
-for p in "${tools[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  say "installing ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+need_packages "${tools[@]}"
 
 debs=("$out"/zrm-scanner_*.deb "$out"/zrm-scanner-pro_*.deb "$out"/zrm-meter-sim_*.deb)
 for deb in "${debs[@]}"; do

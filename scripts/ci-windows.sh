@@ -11,22 +11,13 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/packages.sh"
 stage_start=$(date +%s)
 say() { echo "ci-windows: $*"; }
 
 # --- packages ------------------------------------------------------------------
 packages=(cmake ninja-build g++ googletest g++-mingw-w64-x86-64-posix wine64 wine)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  say "installing ${missing[*]}"
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+need_packages "${packages[@]}"
 say "packages ready after $(( $(date +%s) - stage_start )) s"
 
 host_build=$root/build-winhost

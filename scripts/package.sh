@@ -8,6 +8,7 @@
 #   ZRM_BUILD_NUMBER=N bash scripts/package.sh   # version 1.06-N (default N: commit count)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/packages.sh"
 out=$root/build/packages
 start=$SECONDS
 say() { echo "package: $*"; }
@@ -16,17 +17,7 @@ bash "$root/scripts/setup.sh"
 # dpkg-shlibdeps (dpkg-dev) and file find the packages' dependencies;
 # help2man writes the manual pages from each program's --help.
 packages=(dpkg-dev file help2man)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  say "installing ${missing[*]}"
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+need_packages "${packages[@]}"
 
 number=${ZRM_BUILD_NUMBER:-$(git -C "$root" rev-list --count HEAD 2>/dev/null || echo 1)}
 # Reproducible dates (the packages' changelogs): the commit's time.

@@ -11,21 +11,12 @@ packages=(
   libreoffice-calc-nogui libreoffice-dev
 )
 
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then
-  command -v sudo >/dev/null || { echo "Run as root (apt-get needs it)." >&2; exit 1; }
-  SUDO=sudo
-fi
+root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/packages.sh"
+need_packages "${packages[@]}"
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
 
 # Tests also run under the Russian locale, where the decimal separator is a comma.
 if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$'; then

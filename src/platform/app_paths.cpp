@@ -47,6 +47,19 @@ QString ExecutableDir()
     return QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
 }
 
+// The directories are set once at start-up but may be read from any thread.
+void Store(QString& slot, const QString& dir)
+{
+    std::lock_guard lock(g_mutex);
+    slot = Trimmed(dir);
+}
+
+QString Load(const QString& slot)
+{
+    std::lock_guard lock(g_mutex);
+    return slot;
+}
+
 } // namespace
 
 AppLocations AppPaths::Locate(const QString& executableDir, const QString& userDataDir, bool* created)
@@ -108,32 +121,22 @@ QString AppPaths::file(const QString& name)
 
 void AppPaths::setResourceDirectory(const QString& dir)
 {
-    std::lock_guard lock(g_mutex);
-    g_resources = Trimmed(dir);
+    Store(g_resources, dir);
 }
 
 QString AppPaths::resourceFile(const QString& name)
 {
-    QString dir;
-    {
-        std::lock_guard lock(g_mutex);
-        dir = g_resources;
-    }
+    const QString dir = Load(g_resources);
     return dir.isEmpty() ? file(name) : Join(dir, name);
 }
 
 void AppPaths::setHelperDirectory(const QString& dir)
 {
-    std::lock_guard lock(g_mutex);
-    g_helpers = Trimmed(dir);
+    Store(g_helpers, dir);
 }
 
 QString AppPaths::helperFile(const QString& name)
 {
-    QString dir;
-    {
-        std::lock_guard lock(g_mutex);
-        dir = g_helpers;
-    }
+    const QString dir = Load(g_helpers);
     return Join(dir.isEmpty() ? ExecutableDir() : dir, name);
 }
