@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 
@@ -69,6 +73,24 @@ TEST(ListSerialPorts, ListsDeviceBackedTtysInDirectoryOrder)
     ListSerialPortsIn((root / "missing").string(), "/dev", none);
     EXPECT_TRUE(none.empty());
     fs::remove_all(root);
+}
+
+// Only a refusal for want of permission names the device's group (the
+// user is told to join it); any other failure, or no device, names nothing.
+TEST(PortAccessGroup, NamedOnlyForAPermissionRefusal)
+{
+    const fs::path device = fs::path(TempDir()) / "ttyDenied";
+    std::ofstream(device) << "";
+    struct stat st {};
+    ASSERT_EQ(::stat(device.c_str(), &st), 0);
+    const group* owner = ::getgrgid(st.st_gid);
+    ASSERT_NE(owner, nullptr);
+    for (int code : {EACCES, EPERM})
+        EXPECT_EQ(PortAccessGroup(code, device.string()), owner->gr_name) << code;
+    for (int code : {ENOENT, EBUSY, EIO, 0})
+        EXPECT_EQ(PortAccessGroup(code, device.string()), "") << code;
+    EXPECT_EQ(PortAccessGroup(EACCES, (device.parent_path() / "missing").string()), "");
+    fs::remove_all(device.parent_path());
 }
 
 TEST(RxQueue, KeepsOrderAcrossTheWrapAndACapacityChange)
