@@ -1,6 +1,5 @@
 #include "main_window.h"
 
-#include "app_paths.h"
 #include "config_editor.h"
 #include "flow_setting_dialog.h"
 #include "installed_meters_dialog.h"
@@ -13,8 +12,8 @@
 #include "link_port.h"
 #include "messages.h"
 #include "number_text.h"
-#include "reading_lines.h"
 #include "port_list.h"
+#include "reading_lines.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -31,6 +30,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include <utility>
 #include <vector>
 
 namespace {
@@ -62,7 +62,6 @@ public:
         });
         // A pick that changed the text has run the handler already.
         connect(this, &QComboBox::activated, this, [this] {
-
             if (!std::exchange(m_changed, false))
                 m_onChange();
         });
