@@ -1,7 +1,6 @@
 #include "scanner_app.h"
 
-#include "spreadsheet_app.h"
-
+#include "app_font.h"
 #include "app_paths.h"
 #include "config_editor.h"
 #include "exchange_trace.h"
@@ -120,6 +119,7 @@ int RunScanner(int argc, char** argv, bool userMode)
         return 0;
     QApplication qtApp(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+    UseApplicationFont();
     // The program speaks Russian whatever the desktop's language: so do Qt's
     // own dialogs (file dialogs, standard buttons).
     QTranslator qtTexts;

@@ -4,6 +4,7 @@
 #include "coefficients.h"
 #include "diameter_defaults.h"
 #include "errors.h"
+#include "file_access.h"
 #include "file_replace.h"
 #include "handler.h"
 #include "ini_file.h"
@@ -20,13 +21,9 @@
 #include <QGuiApplication>
 #include <QLocale>
 
-#include <cerrno>
 #include <cmath>
 #include <optional>
 #include <stdexcept>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 const char* const kProtocolTemplate = "Протокол поверки.xls";
 
@@ -106,15 +103,15 @@ QString MakeWorkingCopy(const QString& target)
         return {};
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString dir = HiddenSibling(target, QString());
-        if (::mkdir(FsName(dir).constData(), 0700) != 0) {
-            if (errno == EEXIST)
-                continue;
+        const DirectoryMade made = MakePrivateDirectory(dir);
+        if (made == DirectoryMade::Exists)
+            continue;
+        if (made == DirectoryMade::Failed)
             return {};
-        }
         const QString work = dir + QLatin1Char('/') + QFileInfo(target).fileName();
         if (ReplaceFile(work, *bytes))
             return work;
-        ::rmdir(FsName(dir).constData());
+        QDir().rmdir(dir);
         return {};
     }
     return {};

@@ -3,6 +3,7 @@
 #include "file_replace.h"
 #include "ini_file.h"
 #include "number_text.h"
+#include "process_group.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -10,14 +11,9 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include <cerrno>
 #include <cfloat>
 #include <cmath>
 #include <memory>
-
-#if defined(Q_OS_UNIX)
-#include <signal.h>
-#endif
 
 namespace {
 
@@ -40,16 +36,6 @@ QString ErrorKey(int n) { return QStringLiteral("CALTAB%1_VOL_ZRM").arg(n); }
 int MetersInFile(int count) { return qBound(0, count, kSessionMeters); }
 
 const QString kScratchPrefix = QStringLiteral("zrm-session-");
-
-bool ProcessGone(qint64 pid)
-{
-#if defined(Q_OS_UNIX)
-    return pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
-#else
-    Q_UNUSED(pid);
-    return false;
-#endif
-}
 
 // Scratch directories of processes that no longer run (killed in the middle
 // of a save) would stay in memory until the next boot.

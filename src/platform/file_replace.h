@@ -1,32 +1,34 @@
 #pragma once
 // Replacing a file whole. The new version is written under a hidden name
 // beside the old one, reaches the disk, and then takes the old one's name in
-// one rename, so a full disk, a crash or a kill leaves either the old content
+// one step, so a full disk, a crash or a kill leaves either the old content
 // or the whole new one, never a mix. Used for every file the program writes.
+// The system calls are in file_replace_posix.cpp and file_replace_win32.cpp.
 
 #include <QByteArray>
 #include <QString>
 
-#include <sys/types.h>
+#include <cstdint>
 
-QByteArray FsName(const QString& path);
-
-// The owner, group and mode a replacement keeps.
+// What a replacement keeps of the file it replaces: on POSIX systems its
+// owner, group and mode; on Windows its attributes (ReplaceFileW keeps the
+// rest: security, streams, creation time).
 struct FileStatus {
     bool exists = false;
-    mode_t mode = 0;
-    uid_t uid = 0;
-    gid_t gid = 0;
+    uint32_t mode = 0;
+    uint32_t uid = 0;
+    uint32_t gid = 0;
 };
 
-// The read-only attribute of a file is its owner write bit. Root's open()
-// would ignore it, and a rename over the file ignores it for anyone, so it
-// is checked explicitly.
-bool WritableByMode(const char* path, mode_t mode, int accessMode);
-
 // True when target may be replaced: it does not exist, or it is a regular
-// file not marked read-only. status (when given) receives what it has.
+// file not marked read-only. The mark (owner write bit, read-only attribute)
+// is checked explicitly: root's open() would ignore it, and a rename over the
+// file ignores it for anyone. status (when given) receives what it has.
 bool MayReplace(const QString& target, FileStatus* status = nullptr);
+
+// True when new files can be made in dir (the hidden sibling is made there),
+// with the same explicit check of the owner's write permission.
+bool WritableDirectory(const QString& dir);
 
 // ".<name>.<random><ending>" in target's directory.
 QString HiddenSibling(const QString& target, const QString& ending);
@@ -39,19 +41,22 @@ public:
     ReplacementFile(const ReplacementFile&) = delete;
     ReplacementFile& operator=(const ReplacementFile&) = delete;
 
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const { return m_handle != kNoHandle; }
     const QString& path() const { return m_path; }
 
     // The whole content, on the disk when this returns true. An existing
-    // original passes its status: the replacement keeps owner and mode.
+    // original passes its status: the replacement keeps what it has.
     bool write(const QByteArray& bytes, const FileStatus& original = {});
     // Takes target's name (and syncs the directory); false leaves target as it was.
     bool commit();
 
 private:
+    // A file descriptor or a Windows HANDLE.
+    static constexpr std::intptr_t kNoHandle = -1;
+
     QString m_target;
     QString m_path;
-    int m_fd = -1;
+    std::intptr_t m_handle = kNoHandle;
     bool m_created = false;
     bool m_committed = false;
 };
@@ -59,9 +64,10 @@ private:
 // Writes bytes over target whole; false when it could not, target as it was.
 bool ReplaceFile(const QString& target, const QByteArray& bytes, const FileStatus& original = {});
 
+// The file's content on the disk.
 bool SyncFile(const QString& path);
-// The rename itself must reach the disk too. Some file systems refuse fsync
-// on a directory; the new file is in place by then either way.
+// The rename itself must reach the disk too. Some file systems refuse to
+// sync a directory; the new file is in place by then either way.
 void SyncDirectory(const QString& dir);
 // A complete file takes target's name in one step; false leaves both as they were.
 bool PutInPlace(const QString& complete, const QString& target);

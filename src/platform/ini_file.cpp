@@ -1,22 +1,16 @@
 #include "ini_file.h"
 
+#include "cp1251.h"
 #include "errors.h"
+#include "file_access.h"
 #include "file_replace.h"
 #include "number_text.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
-#include <QStringEncoder>
 
-#include <array>
-#include <bitset>
-#include <cerrno>
-#include <fcntl.h>
 #include <functional>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 // How the text is read, as the Windows profile services read it:
@@ -47,119 +41,6 @@ namespace {
 // read as if missing and never rewritten, so memory stays bounded and a
 // stray huge file is neither loaded whole nor truncated.
 constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
-
-// Windows-1251 is one byte per character; the tables come from Qt's own
-// converter, so decoding keeps byte offsets and character offsets equal.
-struct Cp1251 {
-    std::array<char16_t, 256> toUnicode{};
-    std::bitset<65536> encodable;
-
-    Cp1251()
-    {
-        QStringDecoder decoder("windows-1251", QStringDecoder::Flag::Stateless);
-        for (int b = 0; b < 256; ++b) {
-            const char byte = char(b);
-            const QString c = decoder(QByteArrayView(&byte, 1));
-            if (c.size() == 1 && !decoder.hasError()) {
-                toUnicode[std::size_t(b)] = c.at(0).unicode();
-                encodable.set(c.at(0).unicode());
-            } else {
-                toUnicode[std::size_t(b)] = u'\uFFFD';
-                decoder.resetState();
-            }
-        }
-    }
-};
-
-const Cp1251& cp1251()
-{
-    static const Cp1251 table;
-    return table;
-}
-
-QString decode(const QByteArray& bytes)
-{
-    const auto& table = cp1251().toUnicode;
-    QString text(bytes.size(), Qt::Uninitialized);
-    QChar* out = text.data();
-    for (qsizetype i = 0; i < bytes.size(); ++i)
-        out[i] = QChar(table[std::size_t(uchar(bytes.at(i)))]);
-    return text;
-}
-
-// Characters the code page cannot hold become "?", one per character, as the
-// Windows ANSI services store them; Qt's encoder alone would write 0x1A.
-QByteArray encode(const QString& text)
-{
-    const auto& encodable = cp1251().encodable;
-    QString mapped;
-    mapped.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
-            mapped += QLatin1Char('?');
-            ++i;
-        } else if (encodable.test(c.unicode())) {
-            mapped += c;
-        } else {
-            mapped += QLatin1Char('?');
-        }
-    }
-    QStringEncoder encoder("windows-1251", QStringEncoder::Flag::Stateless);
-    QByteArray bytes = encoder(mapped);
-    if (encoder.hasError() || bytes.size() != mapped.size()) {
-        // Cannot happen with the tables above; never write a guess.
-        throw AppError(QStringLiteral("Текст не удалось перевести в кодировку Windows-1251"));
-    }
-    return bytes;
-}
-
-enum class Load { Ok, Missing, Unusable };
-
-// Reads a regular file of at most kMaxFileSize bytes. A directory, a device,
-// a FIFO, an unreadable or oversized file is Unusable: reads give defaults,
-// writes refuse.
-Load loadFile(const QString& path, QByteArray& bytes)
-{
-    bytes.clear();
-    const int fd = ::open(FsName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return (errno == ENOENT || errno == ENOTDIR) ? Load::Missing : Load::Unusable;
-    struct stat st {};
-    Load result = Load::Ok;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileSize) {
-        result = Load::Unusable;
-    } else {
-        // The size may change under us: read to the end, but never past the
-        // limit.
-        bytes.resize(qsizetype(st.st_size) + 1);
-        qsizetype got = 0;
-        for (;;) {
-            if (got == bytes.size()) {
-                if (got > kMaxFileSize) {
-                    result = Load::Unusable;
-                    break;
-                }
-                bytes.resize(qMin<qsizetype>(bytes.size() * 2 + 4096, kMaxFileSize + 1));
-            }
-            const ssize_t r = ::read(fd, bytes.data() + got, std::size_t(bytes.size() - got));
-            if (r < 0) {
-                if (errno == EINTR)
-                    continue;
-                result = Load::Unusable;
-                break;
-            }
-            if (r == 0)
-                break;
-            got += r;
-        }
-        if (result == Load::Ok && got > kMaxFileSize)
-            result = Load::Unusable;
-        bytes.resize(result == Load::Ok ? got : 0);
-    }
-    ::close(fd);
-    return result;
-}
 
 struct Line {
     qsizetype begin = 0;
@@ -287,9 +168,9 @@ QStringView unquoted(QStringView v)
 QString readText(const QString& path)
 {
     QByteArray bytes;
-    if (loadFile(path, bytes) != Load::Ok)
+    if (ReadRegularFile(path, kMaxFileSize, bytes) != FileLoad::Ok)
         return QString();
-    return decode(bytes);
+    return cp1251::Decode(bytes);
 }
 
 std::optional<QString> lookup(const QString& path, const QString& section, const QString& key)
@@ -323,32 +204,13 @@ QByteArray slice(const QByteArray& bytes, qsizetype from, qsizetype to)
     throw EIniFileException::unableToWrite(path);
 }
 
-// Symbolic links are written through: the link stays, its target changes.
-QString resolveLinks(const QString& path)
-{
-    QString p = QFileInfo(path).absoluteFilePath();
-    for (int depth = 0; depth < 40; ++depth) {
-        struct stat st {};
-        if (::lstat(FsName(p).constData(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return p;
-        QByteArray target(4096, '\0');
-        const ssize_t n = ::readlink(FsName(p).constData(), target.data(), std::size_t(target.size()));
-        if (n <= 0 || n >= target.size())
-            return p;
-        target.resize(n);
-        const QString t = QFile::decodeName(target);
-        p = t.startsWith(QLatin1Char('/')) ? t : QFileInfo(p).absolutePath() + QLatin1Char('/') + t;
-    }
-    return p;  // a loop: stat() fails below and the write is refused
-}
-
 // Rewrites the file at path through edit(). edit gets the current bytes and
 // their decoded text and returns the new bytes, or nullopt when nothing is to
 // change. A file that does not exist is created only when create is true.
 void rewrite(const QString& path, bool create,
              const std::function<std::optional<QByteArray>(const QByteArray&, const QString&)>& edit)
 {
-    const QString target = resolveLinks(path);
+    const QString target = ResolveLinks(path);
     const QFileInfo targetInfo(target);
     const QString dir = targetInfo.absolutePath();
 
@@ -358,16 +220,14 @@ void rewrite(const QString& path, bool create,
     if (!status.exists && !create)
         return;
 
-    struct stat dst {};
-    if (::stat(FsName(dir).constData(), &dst) != 0 || !S_ISDIR(dst.st_mode)
-        || !WritableByMode(FsName(dir).constData(), dst.st_mode, W_OK | X_OK))
+    if (!WritableDirectory(dir))
         unableToWrite(path);
 
     QByteArray bytes;
-    if (status.exists && loadFile(target, bytes) != Load::Ok)
+    if (status.exists && ReadRegularFile(target, kMaxFileSize, bytes) != FileLoad::Ok)
         unableToWrite(path);  // never replace what could not be read whole
 
-    const std::optional<QByteArray> updated = edit(bytes, decode(bytes));
+    const std::optional<QByteArray> updated = edit(bytes, cp1251::Decode(bytes));
     if (!updated)
         return;
 
@@ -467,14 +327,14 @@ void IniFile::writeString(const QString& section, const QString& key, const QStr
 {
     checkWritable(section, key, value);
 
-    const QByteArray newLine = encode(key + QLatin1Char('=') + value);
+    const QByteArray newLine = cp1251::Encode(key + QLatin1Char('=') + value);
     rewrite(m_path, true, [&](const QByteArray& bytes, const QString& text) -> std::optional<QByteArray> {
         const auto s = findSection(text, section);
         if (!s) {
             QByteArray out = bytes;
             if (!out.isEmpty() && !out.endsWith('\n'))
                 out += kCrLf;
-            out += encode(QLatin1Char('[') + section + QLatin1Char(']')) + kCrLf + newLine + kCrLf;
+            out += cp1251::Encode(QLatin1Char('[') + section + QLatin1Char(']')) + kCrLf + newLine + kCrLf;
             return out;
         }
         if (const auto line = findKey(text, *s, key))

@@ -1,47 +1,19 @@
 #include "number_text.h"
 
+#include "c_locale.h"
 #include "errors.h"
 
 #include <QLocale>
 
-#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <locale.h>
 #include <string>
 #include <string_view>
 
 namespace {
-
-// The C library's number formatting follows the process locale, and
-// QApplication sets that from the environment, so under ru_RU plain
-// snprintf would already write a comma. Every conversion here runs with the
-// "C" locale bound to the calling thread only; the user's separator is put
-// in afterwards, in the real-number conversions and nowhere else.
-locale_t cLocale()
-{
-    static const locale_t loc = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
-    return loc;
-}
-
-class CLocaleScope {
-public:
-    CLocaleScope()
-    {
-        if (!cLocale())
-            throw AppError(QStringLiteral("Не удалось выбрать языковые настройки \"C\" для вывода чисел"));
-        m_previous = uselocale(cLocale());
-    }
-    ~CLocaleScope() { uselocale(m_previous); }
-    CLocaleScope(const CLocaleScope&) = delete;
-    CLocaleScope& operator=(const CLocaleScope&) = delete;
-
-private:
-    locale_t m_previous = nullptr;
-};
 
 template <typename... Args>
 std::string cFormat(const std::string& conversion, Args... args)
@@ -415,10 +387,12 @@ bool TryStrToFloat(const QString& s, double& out)
     if (i != end)
         return false;
 
-    if (!cLocale())
-        return false;
     char* stop = nullptr;
-    const double v = strtod_l(c.c_str(), &stop, cLocale());
+    double v = 0;
+    {
+        CLocaleScope scope;
+        v = std::strtod(c.c_str(), &stop);
+    }
     if (stop != c.c_str() + c.size() || !std::isfinite(v))
         return false;  // beyond the range of a double
     out = v;           // an underflow reads as zero or a denormal

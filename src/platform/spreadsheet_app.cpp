@@ -2,6 +2,7 @@
 
 #include "app_paths.h"
 #include "messages.h"
+#include "process_group.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -14,10 +15,6 @@
 #include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
-
-#include <csignal>
-
-#include <signal.h>
 
 namespace {
 
@@ -100,7 +97,7 @@ struct OfficeHelperApp::Private {
     QProcess process;
     QByteArray replies;
     QByteArray errorTail;  // the helper's last words, for the error text
-    qint64 officeGroup = 0;
+    HelperProcessGroup group;
     std::unique_ptr<QTemporaryDir> profile;
     bool visible = false;
     bool saved = false;
@@ -119,11 +116,7 @@ struct OfficeHelperApp::Private {
     // The office and everything it started go with the helper.
     void Kill()
     {
-#ifdef Q_OS_UNIX
-        if (officeGroup > 0)
-            ::kill(-pid_t(officeGroup), SIGKILL);
-#endif
-        officeGroup = 0;
+        group.KillOffice();
         if (Running()) {
             process.kill();
             process.waitForFinished(2000);
@@ -148,7 +141,7 @@ struct OfficeHelperApp::Private {
                 replies.remove(0, nl + 1);
                 // The office's process group, told while it starts.
                 if (line.startsWith("office\t")) {
-                    officeGroup = line.mid(7).toLongLong();
+                    group.NoteOfficeGroup(line.mid(7).toLongLong());
                     continue;
                 }
                 return line;
@@ -218,7 +211,7 @@ struct OfficeHelperApp::Private {
     {
         QString helper = options.helperPath;
         if (helper.isEmpty())
-            helper = AppPaths::helperFile(QStringLiteral("zrm-office-helper"));
+            helper = AppPaths::helperFile(ExecutableFileName(QStringLiteral("zrm-office-helper")));
         const QFileInfo info(helper);
         if (!info.isFile() || !info.isExecutable())
             throw ESpreadsheetUnavailable(QStringLiteral("Нет табличного приложения: не найден ") + helper);
@@ -240,6 +233,7 @@ struct OfficeHelperApp::Private {
             Kill();
             throw ESpreadsheetUnavailable(QStringLiteral("Нет табличного приложения: не запускается ") + helper);
         }
+        group.Adopt(process);
         const QString locale = options.locale.isEmpty() ? OfficeLocaleTag(QLocale::system().name()) : options.locale;
         Send({QStringLiteral("start"), locale, profile->path(), QString::number(options.startTimeoutMs)});
         startPending = true;
@@ -249,7 +243,7 @@ struct OfficeHelperApp::Private {
     {
         startPending = false;
         const QStringList reply = Receive(QStringLiteral("start"), options.startTimeoutMs + 5000);
-        officeGroup = reply.value(0).toLongLong();
+        group.NoteOfficeGroup(reply.value(0).toLongLong());
     }
 
     int Handle(const QStringList& reply)
@@ -474,7 +468,7 @@ void OfficeHelperApp::Quit()
     }
     d->quit = true;
     d->EndHelper();
-    d->officeGroup = 0;
+    d->group.NoteOfficeGroup(0);  // it ended with the helper: nothing left to kill
 }
 
 void OfficeHelperApp::Release()
