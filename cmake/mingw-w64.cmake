@@ -4,6 +4,9 @@
 #
 #   cmake -S windows -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 #
+# The whole program chain-loads it from Qt's toolchain file
+# (scripts/build-windows.sh).
+#
 # Test programs run under wine (CMAKE_CROSSCOMPILING_EMULATOR), so ctest works
 # unchanged in the cross build directory.
 
@@ -22,8 +25,13 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Self-contained executables: libgcc, libstdc++ and winpthreads linked in, so
-# neither a Windows PC nor wine needs the compiler's DLLs beside them.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# neither a Windows PC nor wine needs the compiler's DLLs beside them. The
+# program with Qt links them as DLLs instead (-DZRM_MINGW_STATIC_RUNTIME=OFF):
+# Qt's DLLs use those, and one C++ runtime per process is what exceptions and
+# memory crossing a DLL boundary need.
+if(NOT DEFINED ZRM_MINGW_STATIC_RUNTIME OR ZRM_MINGW_STATIC_RUNTIME)
+  set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+endif()
 
 find_program(ZRM_WINE NAMES wine64 wine)
 if(ZRM_WINE)
