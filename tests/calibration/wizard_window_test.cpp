@@ -4,6 +4,7 @@
 // and the final write into the meters.
 
 #include "bench_app.h"
+#include "modal_answer.h"
 #include "diameter_defaults.h"
 #include "flow_setting_dialog.h"
 #include "installed_meters.h"
@@ -104,35 +105,6 @@ MeterSpec Meter(SerialNumber serial, int index)
     c.Tail = {uint8_t(0xA0 + index), 0x3C, 0};  // bytes 52-53 the program must carry
     return BenchMeter(serial, kDu50, 35, c);
 }
-
-// Acts on a dialog each time it runs modally (inside its exec()).
-class ModalAnswer {
-public:
-    ModalAnswer(QWidget* dialog, std::function<void(QWidget*)> act) : m_dialog(dialog), m_act(std::move(act))
-    {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (modal != m_dialog) {
-                m_acted = false;
-                return;
-            }
-            if (m_acted)
-                return;
-            m_acted = true;
-            ++m_count;
-            m_act(m_dialog);
-        });
-        m_timer.start(5);
-    }
-    int count() const { return m_count; }
-
-private:
-    QWidget* m_dialog;
-    std::function<void(QWidget*)> m_act;
-    QTimer m_timer;
-    bool m_acted = false;
-    int m_count = 0;
-};
 
 void ClickChild(QWidget* parent, const char* name)
 {

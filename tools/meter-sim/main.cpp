@@ -45,6 +45,20 @@ void PrintStatus(const MeterBench& bench)
     std::fflush(stdout);
 }
 
+// The stored configuration as the meter would send it (bytes 7-61 of a read
+// reply), for scripts that check a write byte for byte.
+void PrintConfig(const MeterBench& bench, SerialNumber serial)
+{
+    const auto meter = bench.Meter(serial);
+    uint8_t bytes[kDeviceConfigLength];
+    EncodeDeviceConfig(meter.config, bytes);
+    std::printf("config %u writes %d:", unsigned(serial), meter.writes);
+    for (uint8_t b : bytes)
+        std::printf(" %02X", unsigned(b));
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
 // Returns false for "quit".
 bool RunCommand(MeterBench& bench, const std::string& line)
 {
@@ -58,6 +72,8 @@ bool RunCommand(MeterBench& bench, const std::string& line)
             return false;
         if (word == "status")
             PrintStatus(bench);
+        else if (word == "config")
+            PrintConfig(bench, ParseSerial(rest));
         else if (word == "unplug")
             bench.Unplug();
         else if (word == "replug")

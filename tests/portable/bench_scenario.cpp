@@ -1,0 +1,288 @@
+// A bench engineer's session through the program's real windows, on a line
+// served by the virtual meter bench outside this process: the link test,
+// "Считать параметры", a configuration write and a two-meter calibration with
+// its final write. Built for both systems; scripts/ci-windows.sh runs the
+// Windows build under wine (the bench's pty as a COM port) and the Linux
+// build on the same kind of bench, and compares the files both leave.
+//
+// Environment, as this program opens the paths:
+//   ZRM_SCENARIO_DIR     the program's folder (Settings.ini is written there)
+//   ZRM_SCENARIO_PORT    the port name Settings.ini gives
+//   ZRM_BENCH_CONTROL    the bench's command FIFO
+//   ZRM_BENCH_OUTPUT     the file the bench's standard output goes to
+//   ZRM_SCENARIO_SHOTS   optional: pictures of the main window and the wizard
+// The bench carries meters 1201 and 1202, Ду 50 (index 4).
+
+#include "app_font.h"
+#include "combo_pick.h"
+#include "config_editor.h"
+#include "flow_setting_dialog.h"
+#include "frames.h"
+#include "installed_meters_dialog.h"
+#include "main_window.h"
+#include "modal_answer.h"
+#include "number_text.h"
+#include "scanner_app.h"
+#include "scripted_messages.h"
+#include "window_shots.h"
+#include "wizard_window.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr SerialNumber kMeters[2] = {1201, 1202};
+constexpr int kDu50 = 4;
+
+// The bench's entries of each calibration stage at the Ду 50 set-points
+// (35, 1.5, 0.7, 0.3, 0.15 m3/h): seconds, reference pulses of 0.1 l, and
+// each meter's pulses for errors of +0.8 % and -0.5 %.
+struct StageInput {
+    int seconds;
+    int reference;
+    int pulses[2];
+};
+constexpr StageInput kStages[5] = {
+    {60, 5833, {3920, 3869}}, {300, 1250, {3360, 3317}}, {600, 1167, {3137, 3096}},
+    {600, 500, {1344, 1327}}, {1200, 500, {1344, 1327}},
+};
+
+QString Env(const char* name)
+{
+    const QString value = qEnvironmentVariable(name);
+    if (value.isEmpty())
+        qFatal("%s is not set (see the head of bench_scenario.cpp)", name);
+    return value;
+}
+
+QString Local(const char* number) { return QString::fromLatin1(number).replace(QLatin1Char('.'), DecimalSeparator()); }
+
+std::vector<uint8_t> ConfigBytes(const DeviceConfig& c)
+{
+    std::vector<uint8_t> b(kDeviceConfigLength);
+    EncodeDeviceConfig(c, b.data());
+    return b;
+}
+
+}  // namespace
+
+class BenchScenario : public QObject {
+    Q_OBJECT
+
+private:
+    QString m_dir, m_port, m_control, m_output, m_shots;
+    ScopedScriptedMessages boxes;
+    std::unique_ptr<ScannerApplication> app;
+
+    template <class T> static T* Find(const QObject& parent, const char* name)
+    {
+        T* c = parent.findChild<T*>(QString::fromLatin1(name));
+        if (!c)
+            qFatal("no control %s", name);
+        return c;
+    }
+    template <class T> T* Main(const char* name) { return Find<T>(app->Form1(), name); }
+    template <class T> T* Wizard(const char* name) { return Find<T>(app->Form3(), name); }
+    static void Click(QAbstractButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
+    static void ClickChild(QWidget* parent, const char* name) { Click(Find<QPushButton>(*parent, name)); }
+
+    // The bench's stored configuration of a meter and the writes it took,
+    // asked through its command FIFO and read from its output.
+    struct Stored {
+        std::vector<uint8_t> bytes;
+        int writes = -1;
+    };
+    Stored BenchConfig(SerialNumber serial)
+    {
+        QFile output(m_output);
+        const qint64 seen = output.open(QIODevice::ReadOnly) ? output.size() : 0;
+        output.close();
+        QFile control(m_control);
+        if (!control.open(QIODevice::WriteOnly | QIODevice::Append))
+            qFatal("the bench's control %s cannot be opened", qPrintable(m_control));
+        control.write("config " + QByteArray::number(serial) + "\n");
+        control.close();
+        const QByteArray head = "config " + QByteArray::number(serial) + " writes ";
+        QDeadlineTimer deadline(5000);
+        while (!deadline.hasExpired()) {
+            if (output.open(QIODevice::ReadOnly)) {
+                for (const QByteArray& line : output.readAll().mid(seen).split('\n')) {
+                    if (!line.startsWith(head))
+                        continue;
+                    Stored s;
+                    const qsizetype colon = line.indexOf(':');
+                    s.writes = line.mid(head.size(), colon - head.size()).toInt();
+                    for (const QByteArray& hex : line.mid(colon + 1).simplified().split(' '))
+                        s.bytes.push_back(uint8_t(hex.toUInt(nullptr, 16)));
+                    return s;
+                }
+                output.close();
+            }
+            QTest::qWait(20);
+        }
+        return {};
+    }
+
+    QString GridCell(int col, int row)
+    {
+        const QTableWidgetItem* item = Wizard<QTableWidget>("ParGrid")->item(row, col);
+        return item ? item->text() : QStringLiteral("<no cell>");
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_dir = Env("ZRM_SCENARIO_DIR");
+        m_port = Env("ZRM_SCENARIO_PORT");
+        m_control = Env("ZRM_BENCH_CONTROL");
+        m_output = Env("ZRM_BENCH_OUTPUT");
+        m_shots = qEnvironmentVariable("ZRM_SCENARIO_SHOTS");
+        QVERIFY(QDir().mkpath(m_dir));
+        QFile settings(QDir(m_dir).filePath(QStringLiteral("Settings.ini")));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write("[CONFIG]\r\nCOM=" + m_port.toUtf8() + "\r\n");
+        settings.close();
+
+        app = std::make_unique<ScannerApplication>(m_dir, false);
+        app->Show();
+        QVERIFY(QTest::qWaitForWindowExposed(&app->Form1()));
+        QCOMPARE(boxes.texts(), QStringList());
+        QVERIFY(app->Form1().ComPort1().Active());
+        // Offered when the list drops down (on Windows, as the registry names
+        // it) and opened again when picked.
+        PickFromList(Main<QComboBox>("ComboBox1"), m_port);
+        QCOMPARE(boxes.texts(), QStringList());
+        QVERIFY(app->Form1().ComPort1().Active());
+    }
+
+    void theLinkTestFindsTheMeter()
+    {
+        Main<QSpinBox>("SpinEdit1")->setValue(kMeters[0]);
+        Click(Main<QPushButton>("Button1"));
+        QCOMPARE(boxes.shown(), (std::vector<ShownMessage>{
+                                    {MsgKind::Information, QStringLiteral("ЗРМ №1201  на связи!"), mbOK}}));
+        boxes.clear();
+    }
+
+    void readParametersGetsTheStoredConfiguration()
+    {
+        Click(Main<QPushButton>("Button2"));
+        QCOMPARE(boxes.texts(), QStringList());
+        const Stored stored = BenchConfig(kMeters[0]);
+        QCOMPARE(stored.writes, 0);
+        // Byte 54 of a read reply is its checksum; the rest is the meter's.
+        std::vector<uint8_t> read = ConfigBytes(app->Form1().Link().MainConfig);
+        read.pop_back();
+        QCOMPARE(read, std::vector<uint8_t>(stored.bytes.begin(), stored.bytes.end() - 1));
+        QVERIFY(!Main<QPlainTextEdit>("Memo2")->toPlainText().isEmpty());
+    }
+
+    void theEditorWritesTheMeterByteForByte()
+    {
+        DeviceConfig expected = app->Form1().Link().MainConfig;
+        expected.K2 = 1.234567f;
+        bool ran = false;
+        ModalAnswer editor(&app->Form2(), [&](QWidget* d) {
+            auto* k2 = Find<QLineEdit>(*d, "EdPar4");
+            k2->setFocus();
+            k2->selectAll();
+            QTest::keyClick(k2, Qt::Key_Delete);
+            QTest::keyClicks(k2, Local("1.234567"));
+            boxes.answer(ModalResult::Ok);
+            ClickChild(d, "BitBtn1");
+            ran = true;
+        });
+        Click(Main<QPushButton>("Button3"));
+        QVERIFY(ran);
+        QCOMPARE(boxes.texts(), (QStringList{QStringLiteral("Вы уверены что хотите записать параметры?"),
+                                             QStringLiteral("Параметры изменены")}));
+        boxes.clear();
+        const auto frame = BuildWriteConfigFrame(kMeters[0], kMeters[0], expected);
+        const Stored stored = BenchConfig(kMeters[0]);
+        QCOMPARE(stored.writes, 1);
+        QCOMPARE(stored.bytes, std::vector<uint8_t>(frame.begin() + kConfigOffset, frame.end()));
+    }
+
+    void aTwoMeterCalibrationWritesBothMeters()
+    {
+        ModalAnswer meters(&app->Form4(), [](QWidget* d) {
+            Find<QComboBox>(*d, "ComboBox1")->setCurrentIndex(kDu50);
+            Find<QSpinBox>(*d, "SpinEdit1")->setValue(2);
+            auto* table = Find<QTableWidget>(*d, "SNTable");
+            for (int i = 0; i < 2; ++i)
+                table->item(i + 1, 1)->setText(QString::number(kMeters[i]));
+            ClickChild(d, "BitBtn1");
+        });
+        Click(Main<QPushButton>("Button7"));
+        QCOMPARE(meters.count(), 1);
+        QVERIFY(app->Form3().isVisible());
+        QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Тест SN 1201\t OK\n\rТест SN 1202\t OK")});
+        boxes.clear();
+
+        for (int stage = 1; stage <= 5; ++stage) {
+            const StageInput& e = kStages[stage - 1];
+            ModalAnswer flow(&app->Form5(), [](QWidget* d) { ClickChild(d, "BitBtn1"); });
+            Click(Wizard<QPushButton>("BitBtn1"));  // ДАЛЕЕ: the flow dialog, "Пуск"
+            QCOMPARE(flow.count(), 1);
+            Wizard<QLineEdit>("Edit11")->setText(QString::number(e.seconds));
+            Wizard<QLineEdit>("Edit2")->setText(Local("0.1"));
+            Wizard<QLineEdit>("Edit3")->setText(QString::number(e.reference));
+            for (int i = 0; i < 2; ++i)
+                Wizard<QTableWidget>("ParGrid")->item(1, i + 1)->setText(QString::number(e.pulses[i]));
+            Click(Wizard<QPushButton>("BitBtn4"));
+            QCOMPARE(boxes.texts(), QStringList());
+            QCOMPARE(Wizard<QLabel>("Label4")->text(), QStringLiteral("%1 выполнено %1").arg(stage));
+        }
+        if (!m_shots.isEmpty()) {
+            QVERIFY(QDir().mkpath(m_shots));
+            SaveShot(app->Form1(), m_shots + QStringLiteral("/main-window.png"));
+            SaveShot(app->Form3(), m_shots + QStringLiteral("/wizard.png"));
+        }
+
+        boxes.answer(ModalResult::Ok);
+        Click(Wizard<QPushButton>("BitBtn1"));
+        QCOMPARE(boxes.texts(), (QStringList{QStringLiteral("Калибровка окончена. Записать полученные данные?"),
+                                             QStringLiteral("Параметры изменены"),
+                                             QStringLiteral("Параметры изменены"),
+                                             QStringLiteral("Запись коеффициентов SN 1201\t OK\n\r"
+                                                            "Запись коеффициентов SN 1202\t OK")}));
+        // Each meter holds the coefficients the wizard shows (K0..K4).
+        for (int i = 0; i < 2; ++i) {
+            const Stored stored = BenchConfig(kMeters[i]);
+            QCOMPARE(stored.writes, i == 0 ? 2 : 1);
+            QCOMPARE(stored.bytes.size(), size_t(kDeviceConfigLength));
+            const DeviceConfig config = DecodeDeviceConfig(stored.bytes.data());
+            for (int k = 0; k < 5; ++k)
+                QCOMPARE(FormatFloat("%1.6f", double(config.Value(2 + k))), GridCell(i + 1, 5 + k));
+        }
+    }
+
+    void cleanupTestCase()
+    {
+        app.reset();  // closes the port; Settings.ini and Calibration.ini stay
+    }
+};
+
+int main(int argc, char** argv)
+{
+    QApplication qtApp(argc, argv);
+    UseApplicationFont();
+    BenchScenario scenario;
+    return QTest::qExec(&scenario, argc, argv);
+}
+
+#include "bench_scenario.moc"
