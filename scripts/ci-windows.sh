@@ -1,13 +1,23 @@
 #!/usr/bin/env bash
-# CI stage for the Windows serial backend: cross-builds the serial library, the
-# protocol frames and their Win32 tests with mingw-w64, and runs them under
-# wine64, headless, against the virtual meter bench on a pty that wine maps to
-# a COM port. Self-contained: installs what it needs (once), starts and stops
-# everything it uses, exits non-zero on any failure.
+# CI stage for Windows, under wine64 against the virtual meter bench on ptys
+# that wine maps to COM ports:
+#  1. the serial backend: the serial library, the protocol frames and their
+#     Win32 tests, cross-built with mingw-w64 (no Qt);
+#  2. the whole program (scripts/build-windows.sh, with the mingw Qt): the
+#     tests of the per-system files, then a bench engineer's session through
+#     the real windows (tests/portable/bench_scenario.cpp) by the Windows
+#     build and by the Linux build, each on a bench of its own, and the
+#     Settings.ini and Calibration.ini the two leave compared byte for byte.
+# Rebuilding Qt would not fit CI's time: without a ready mingw Qt (see
+# build-windows.sh) part 2 is skipped, and the stage says so.
+# Self-contained: installs what it needs (once), starts and stops everything
+# it uses, exits non-zero on any failure.
 #
-#   bash scripts/ci-windows.sh            # then: build-win/, build-winhost/
+#   bash scripts/ci-windows.sh     # then: build-win/, build-winhost/, build-windows/
 #
-# Environment: ZRM_WIN_PORT (default COM7) names the COM port to map.
+# Environment: ZRM_WIN_PORT (default COM7) and ZRM_SCENARIO_PORT (default
+# COM8) name the COM ports to map; ZRM_SCENARIO_SHOTS keeps the scenario's
+# pictures of the main window and the wizard under wine there.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,16 +26,18 @@ stage_start=$(date +%s)
 say() { echo "ci-windows: $*"; }
 
 # --- packages ------------------------------------------------------------------
-packages=(cmake ninja-build g++ googletest g++-mingw-w64-x86-64-posix wine64 wine)
+packages=(cmake ninja-build g++ googletest g++-mingw-w64-x86-64-posix wine64 wine xvfb xauth)
 need_packages "${packages[@]}"
 say "packages ready after $(( $(date +%s) - stage_start )) s"
 
 host_build=$root/build-winhost
 win_build=$root/build-win
 port=${ZRM_WIN_PORT:-COM7}
+scenario_port=${ZRM_SCENARIO_PORT:-COM8}
 run_dir=$(mktemp -d /tmp/zrm-win.XXXXXX)
 bench_link=$run_dir/ttyZRM
 posix_link=$run_dir/ttyPOSIX
+scenario_link=$run_dir/ttyScenario
 bench_control=$run_dir/bench.ctl
 
 # --- wine: a private prefix, headless, its services up before anything runs ----
@@ -44,7 +56,7 @@ cleanup() {
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
-  exec 3>&- 2>/dev/null || true
+  exec 3>&- 4>&- 5>&- 2>/dev/null || true
   rm -rf "$run_dir"
 }
 trap cleanup EXIT
@@ -60,13 +72,16 @@ start_wine
 # start: it then links the COM device to the pty and lists it under
 # HARDWARE\DEVICEMAP\SERIALCOMM, as a Windows driver would.
 wine64 reg add 'HKLM\Software\Wine\Ports' /v "$port" /t REG_SZ /d "$bench_link" /f </dev/null >/dev/null 2>&1
+wine64 reg add 'HKLM\Software\Wine\Ports' /v "$scenario_port" /t REG_SZ /d "$scenario_link" /f </dev/null >/dev/null 2>&1
 wineserver -k
 wineserver -w
 start_wine
-if ! wine64 reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' </dev/null 2>/dev/null | grep -q "REG_SZ *$port\b"; then
-  say "wine did not register $port"
-  exit 1
-fi
+for p in "$port" "$scenario_port"; do
+  if ! wine64 reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' </dev/null 2>/dev/null | grep -q "REG_SZ *$p\b"; then
+    say "wine did not register $p"
+    exit 1
+  fi
+done
 say "wine ready after $(( $(date +%s) - stage_start )) s"
 
 # --- build: the Linux side of the harness, then the Windows programs -----------
@@ -82,8 +97,11 @@ mkfifo "$bench_control"
 exec 3<>"$bench_control"   # held open: the bench never sees the end of its input
 start_bench() {
   local link=$1 log=$2 input=$3
+  shift 3
+  local meters=("$@")
+  [ ${#meters[@]} -gt 0 ] || meters=(--meter 12345:4 --meter 777:2)
   # The input is named here: a background job's default input is /dev/null.
-  "$host_build/bin/zrm-meter-sim" --link "$link" --meter 12345:4 --meter 777:2 --reply-delay 0 \
+  "$host_build/bin/zrm-meter-sim" --link "$link" "${meters[@]}" --reply-delay 0 \
     <"$input" >"$log.out" 2>"$log.err" &
   bench_pids+=($!)
   for _ in $(seq 100); do
@@ -112,10 +130,72 @@ win_bench_status=$?
 posix_bench_status=$?
 set -e
 
-say "stage took $(( $(date +%s) - stage_start )) s"
+say "serial backend done after $(( $(date +%s) - stage_start )) s"
 if [ "$tests_status" -ne 0 ] || [ "$win_bench_status" -ne 0 ] || [ "$posix_bench_status" -ne 0 ]; then
   say "FAILED (tests $tests_status, win32 exchange $win_bench_status, posix exchange $posix_bench_status)"
   exit 1
 fi
-# ctest's summary line, last, as ctest itself ends.
-grep -E '^[0-9]+% tests passed' "$run_dir/ctest.log" || { say "no ctest summary"; exit 1; }
+summaries=("$(grep -E '^[0-9]+% tests passed' "$run_dir/ctest.log")") || { say "no ctest summary"; exit 1; }
+
+# --- the whole program ---------------------------------------------------------------
+. "$root/scripts/windows-qt.sh"
+if ! find_mingw_qt >/dev/null; then
+  say "no mingw Qt here (ZRM_QT_MINGW, ~/.cache/zrm-scanner, ../shared/toolchains/qt6-mingw): the whole"
+  say "program is not built for Windows in this run; the serial backend above is all that ran"
+else
+  win_qt_build=$root/build-windows
+  WIN_BUILD_DIR=$win_qt_build bash "$root/scripts/build-windows.sh"
+  # The Linux build of the same sources, for the same scenario.
+  bash "$root/scripts/setup.sh"
+  bash "$root/scripts/build.sh"
+  say "whole program built for both systems after $(( $(date +%s) - stage_start )) s"
+
+  # Qt's DLLs and the compiler's runtime for the tests in the build folder.
+  qt=$(find_mingw_qt)
+  gcc_dlls=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
+  pthread_dlls=$(dirname "$(readlink -f "$(x86_64-w64-mingw32-g++-posix -print-file-name=libwinpthread-1.dll)")")
+  export WINEPATH="Z:$qt/bin;Z:$gcc_dlls;Z:$pthread_dlls"
+  export WINEQT_FORCE_STDERR_LOGGING=1
+  set +e
+  ctest --test-dir "$win_qt_build" --output-on-failure -j2 --timeout 300 2>&1 | tee "$run_dir/ctest-program.log"
+  program_tests_status=${PIPESTATUS[0]}
+  set -e
+  [ "$program_tests_status" -eq 0 ] || { say "FAILED: the Windows program's tests"; exit 1; }
+  summaries+=("$(grep -E '^[0-9]+% tests passed' "$run_dir/ctest-program.log")")
+
+  # The scenario: Russian number texts where the system has them, as at a bench.
+  lang=C.UTF-8
+  locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$' && lang=ru_RU.UTF-8
+  scenario_meters=(--meter 1201:4 --meter 1202:4)
+  mkdir -p "$run_dir/linux" "$run_dir/win"
+  for side in linux win; do
+    mkfifo "$run_dir/$side.ctl"
+  done
+  exec 4<>"$run_dir/linux.ctl" 5<>"$run_dir/win.ctl"
+  # On Linux the program opens the port's name as a path from its working
+  # folder: the bench's link there carries the COM port's name, so both runs
+  # write the same Settings.ini.
+  start_bench "$run_dir/linux/$scenario_port" "$run_dir/linux-bench" "$run_dir/linux.ctl" "${scenario_meters[@]}"
+  start_bench "$scenario_link" "$run_dir/win-bench" "$run_dir/win.ctl" "${scenario_meters[@]}"
+  (cd "$run_dir/linux" && LANG=$lang LC_ALL=$lang QT_QPA_PLATFORM=offscreen \
+    ZRM_SCENARIO_DIR="$run_dir/linux/program" ZRM_SCENARIO_PORT="$scenario_port" \
+    ZRM_BENCH_CONTROL="$run_dir/linux.ctl" ZRM_BENCH_OUTPUT="$run_dir/linux-bench.out" \
+    "$root/build/bin/zrm_bench_scenario" -silent) || { say "FAILED: the scenario, Linux build"; exit 1; }
+  win() { echo "Z:${1//\//\\}"; }
+  shots=${ZRM_SCENARIO_SHOTS:+$(win "$(mkdir -p "$ZRM_SCENARIO_SHOTS" && cd "$ZRM_SCENARIO_SHOTS" && pwd)")}
+  scenario_start=$(date +%s)
+  LANG=$lang LC_ALL=$lang LD_PRELOAD=$shim ZRM_SCENARIO_DIR="$(win "$run_dir/win/program")" \
+    ZRM_SCENARIO_PORT="$scenario_port" ZRM_BENCH_CONTROL="$(win "$run_dir/win.ctl")" \
+    ZRM_BENCH_OUTPUT="$(win "$run_dir/win-bench.out")" ZRM_SCENARIO_SHOTS="$shots" \
+    xvfb-run -a -s "-screen 0 1280x900x24" wine64 "$win_qt_build/bin/zrm_bench_scenario.exe" -silent </dev/null \
+    || { say "FAILED: the scenario, Windows build under wine"; exit 1; }
+  say "the scenario under wine (windows platform plugin, Xvfb, $lang) took $(( $(date +%s) - scenario_start )) s"
+  for f in Settings.ini Calibration.ini; do
+    cmp "$run_dir/linux/program/$f" "$run_dir/win/program/$f" || { say "FAILED: $f differs between the builds"; exit 1; }
+    say "$f: $(stat -c %s "$run_dir/win/program/$f") bytes, the same from both builds"
+  done
+fi
+
+say "stage took $(( $(date +%s) - stage_start )) s"
+# ctest's summary lines, last, as ctest itself ends.
+printf '%s\n' "${summaries[@]}"
