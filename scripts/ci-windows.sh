@@ -190,7 +190,7 @@ else
     xvfb-run -a -s "-screen 0 1280x900x24" wine64 "$win_qt_build/bin/zrm_bench_scenario.exe" -silent </dev/null \
     || { say "FAILED: the scenario, Windows build under wine"; exit 1; }
   say "the scenario under wine (windows platform plugin, Xvfb, $lang) took $(( $(date +%s) - scenario_start )) s"
-  for f in Settings.ini Calibration.ini; do
+  for f in Settings.ini Calibration.ini Poverka.ini; do
     cmp "$run_dir/linux/program/$f" "$run_dir/win/program/$f" || { say "FAILED: $f differs between the builds"; exit 1; }
     say "$f: $(stat -c %s "$run_dir/win/program/$f") bytes, the same from both builds"
   done

@@ -1,7 +1,7 @@
 // A bench engineer's session through the program's real windows, on a line
 // served by the virtual meter bench outside this process: the link test,
-// "Считать параметры", a configuration write and a two-meter calibration with
-// its final write. Built for both systems; scripts/ci-windows.sh runs the
+// "Считать параметры", a configuration write, a two-meter calibration with its
+// final write, and a verification whose protocol finds no spreadsheet. Built for both systems; scripts/ci-windows.sh runs the
 // Windows build under wine (the bench's pty as a COM port) and the Linux
 // build on the same kind of bench, and compares the files both leave.
 //
@@ -14,11 +14,13 @@
 // The bench carries meters 1201 and 1202, Ду 50 (index 4).
 
 #include "app_font.h"
+#include "app_paths.h"
 #include "combo_pick.h"
 #include "config_editor.h"
 #include "flow_setting_dialog.h"
 #include "frames.h"
 #include "installed_meters_dialog.h"
+#include "protocol_fields_dialog.h"
 #include "main_window.h"
 #include "modal_answer.h"
 #include "number_text.h"
@@ -59,6 +61,10 @@ struct StageInput {
 constexpr StageInput kStages[5] = {
     {60, 5833, {3920, 3869}}, {300, 1250, {3360, 3317}}, {600, 1167, {3137, 3096}},
     {600, 500, {1344, 1327}}, {1200, 500, {1344, 1327}},
+};
+// The verification stages at 35, 0.7 and 0.3 m3/h.
+constexpr StageInput kVerificationStages[3] = {
+    {60, 5833, {3920, 3869}}, {300, 583, {1567, 1547}}, {600, 500, {1344, 1327}},
 };
 
 QString Env(const char* name)
@@ -135,6 +141,40 @@ private:
             QTest::qWait(20);
         }
         return {};
+    }
+
+    // "ДАЛЕЕ" (the flow dialog answered "Пуск"), the bench's entries, "Расчет".
+    void RunStage(int stage, const StageInput& e)
+    {
+        ModalAnswer flow(&app->Form5(), [](QWidget* d) { ClickChild(d, "BitBtn1"); });
+        Click(Wizard<QPushButton>("BitBtn1"));
+        QCOMPARE(flow.count(), 1);
+        Wizard<QLineEdit>("Edit11")->setText(QString::number(e.seconds));
+        Wizard<QLineEdit>("Edit2")->setText(Local("0.1"));
+        Wizard<QLineEdit>("Edit3")->setText(QString::number(e.reference));
+        for (int i = 0; i < 2; ++i)
+            Wizard<QTableWidget>("ParGrid")->item(1, i + 1)->setText(QString::number(e.pulses[i]));
+        Click(Wizard<QPushButton>("BitBtn4"));
+        QCOMPARE(boxes.texts(), QStringList());
+        QCOMPARE(Wizard<QLabel>("Label4")->text().section(QLatin1Char(' '), 0, 0), QString::number(stage));
+    }
+
+    // "КАЛИБРОВКА" or "ПОВЕРКА" with the two bench meters, Ду 50.
+    void StartRun(const char* button)
+    {
+        ModalAnswer meters(&app->Form4(), [](QWidget* d) {
+            Find<QComboBox>(*d, "ComboBox1")->setCurrentIndex(kDu50);
+            Find<QSpinBox>(*d, "SpinEdit1")->setValue(2);
+            auto* table = Find<QTableWidget>(*d, "SNTable");
+            for (int i = 0; i < 2; ++i)
+                table->item(i + 1, 1)->setText(QString::number(kMeters[i]));
+            ClickChild(d, "BitBtn1");
+        });
+        Click(Main<QPushButton>(button));
+        QCOMPARE(meters.count(), 1);
+        QVERIFY(app->Form3().isVisible());
+        QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Тест SN 1201\t OK\n\rТест SN 1202\t OK")});
+        boxes.clear();
     }
 
     QString GridCell(int col, int row)
@@ -219,34 +259,10 @@ private slots:
 
     void aTwoMeterCalibrationWritesBothMeters()
     {
-        ModalAnswer meters(&app->Form4(), [](QWidget* d) {
-            Find<QComboBox>(*d, "ComboBox1")->setCurrentIndex(kDu50);
-            Find<QSpinBox>(*d, "SpinEdit1")->setValue(2);
-            auto* table = Find<QTableWidget>(*d, "SNTable");
-            for (int i = 0; i < 2; ++i)
-                table->item(i + 1, 1)->setText(QString::number(kMeters[i]));
-            ClickChild(d, "BitBtn1");
-        });
-        Click(Main<QPushButton>("Button7"));
-        QCOMPARE(meters.count(), 1);
-        QVERIFY(app->Form3().isVisible());
-        QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Тест SN 1201\t OK\n\rТест SN 1202\t OK")});
-        boxes.clear();
-
-        for (int stage = 1; stage <= 5; ++stage) {
-            const StageInput& e = kStages[stage - 1];
-            ModalAnswer flow(&app->Form5(), [](QWidget* d) { ClickChild(d, "BitBtn1"); });
-            Click(Wizard<QPushButton>("BitBtn1"));  // ДАЛЕЕ: the flow dialog, "Пуск"
-            QCOMPARE(flow.count(), 1);
-            Wizard<QLineEdit>("Edit11")->setText(QString::number(e.seconds));
-            Wizard<QLineEdit>("Edit2")->setText(Local("0.1"));
-            Wizard<QLineEdit>("Edit3")->setText(QString::number(e.reference));
-            for (int i = 0; i < 2; ++i)
-                Wizard<QTableWidget>("ParGrid")->item(1, i + 1)->setText(QString::number(e.pulses[i]));
-            Click(Wizard<QPushButton>("BitBtn4"));
-            QCOMPARE(boxes.texts(), QStringList());
-            QCOMPARE(Wizard<QLabel>("Label4")->text(), QStringLiteral("%1 выполнено %1").arg(stage));
-        }
+        StartRun("Button7");
+        for (int stage = 1; stage <= 5; ++stage)
+            RunStage(stage, kStages[stage - 1]);
+        QCOMPARE(Wizard<QLabel>("Label4")->text(), QStringLiteral("5 выполнено 5"));
         if (!m_shots.isEmpty()) {
             QVERIFY(QDir().mkpath(m_shots));
             SaveShot(app->Form1(), m_shots + QStringLiteral("/main-window.png"));
@@ -260,6 +276,7 @@ private slots:
                                              QStringLiteral("Параметры изменены"),
                                              QStringLiteral("Запись коеффициентов SN 1201\t OK\n\r"
                                                             "Запись коеффициентов SN 1202\t OK")}));
+        boxes.clear();
         // Each meter holds the coefficients the wizard shows (K0..K4).
         for (int i = 0; i < 2; ++i) {
             const Stored stored = BenchConfig(kMeters[i]);
@@ -269,6 +286,36 @@ private slots:
             for (int k = 0; k < 5; ++k)
                 QCOMPARE(FormatFloat("%1.6f", double(config.Value(2 + k))), GridCell(i + 1, 5 + k));
         }
+    }
+
+    // The Windows folder has no office helper (LibreOffice's SDK for Windows
+    // is not at hand): the protocol fails with the "no spreadsheet" box and
+    // the verification's state file stays.
+    void aVerificationWithoutASpreadsheetFailsAndKeepsTheRun()
+    {
+        app->Form3().close();
+        AppPaths::setHelperDirectory(QDir(m_dir).filePath(QStringLiteral("no-helper")));
+        AppPaths::setResourceDirectory(QCoreApplication::applicationDirPath());  // the protocol template
+        StartRun("Button8");
+        QCOMPARE(app->Form3().windowTitle(), QStringLiteral("Поверка"));
+        for (int stage = 1; stage <= 3; ++stage)
+            RunStage(stage, kVerificationStages[stage - 1]);
+        ModalAnswer fields(&app->Form6(), [](QWidget* d) {
+            Find<QComboBox>(*d, "ComboBox1")->setEditText(QStringLiteral("Р-485"));
+            const char* const texts[] = {"20", "0,3", "Петров П.П.", "Сидоров С.С."};
+            for (int i = 0; i < 4; ++i)
+                Find<QLineEdit>(*d, qPrintable(QStringLiteral("Edit%1").arg(i + 1)))->setText(QString::fromUtf8(texts[i]));
+            ClickChild(d, "BitBtn1");
+        });
+        boxes.answer(ModalResult::Ok);
+        Click(Wizard<QPushButton>("BitBtn1"));
+        QCOMPARE(fields.count(), 1);
+        const QStringList texts = boxes.texts();
+        QCOMPARE(texts.size(), 3);
+        QCOMPARE(texts[0], QStringLiteral("Поверка окончена. Записать полученные данные?"));
+        QCOMPARE(texts[1], QStringLiteral("Ошибка вывода данных"));
+        QVERIFY2(texts[2].contains(QStringLiteral("нет табличного приложения")), qPrintable(texts[2]));
+        QVERIFY(QFile::exists(QDir(m_dir).filePath(QStringLiteral("Poverka.ini"))));
     }
 
     void cleanupTestCase()
