@@ -12,15 +12,15 @@
 #include "link_port.h"
 #include "messages.h"
 #include "number_text.h"
+#include "pick_combo_box.h"
 #include "port_list.h"
 #include "reading_lines.h"
+#include "ui_main_window.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,57 +28,11 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSpinBox>
-#include <QVBoxLayout>
 
 #include <utility>
 #include <vector>
 
 namespace {
-
-const char* const kDesignCaption = "Сканер ЗРМ v1.06 - ";
-
-const char* const kHelpText =
-    "Тест связи - проверка канала связи с расходомером ЗРМ\n"
-    "\n"
-    "Серийный номер - перед опросом необходимо ввести серийный номер.\n"
-    "Если прибор один, то можно указать номер 0, в этом случае программа сама определит серийный номер прибора\n"
-    "\n"
-    "Состояние- чтение текущего состояния прибора (расхода, объема, времени  наработки)\n"
-    "\n"
-    "Конфигурация - данные о диаметре и весе выходного импульса расходомера\n";
-
-// A combo box that tells its owner before its list drops down, and runs its
-// change handler on every change of its text and on every pick from its list,
-// once each: a pick of the entry already shown is a pick too (a port picked
-// again is opened again, after an unplug or a failed start).
-class PickComboBox : public QComboBox {
-public:
-    PickComboBox(QWidget* parent, std::function<void()> onDropDown, std::function<void()> onChange)
-        : QComboBox(parent), m_onDropDown(std::move(onDropDown)), m_onChange(std::move(onChange))
-    {
-        connect(this, &QComboBox::currentTextChanged, this, [this] {
-            m_changed = true;
-            m_onChange();
-        });
-        // A pick that changed the text has run the handler already.
-        connect(this, &QComboBox::activated, this, [this] {
-            if (!std::exchange(m_changed, false))
-                m_onChange();
-        });
-    }
-
-    void showPopup() override
-    {
-        m_changed = false;
-        m_onDropDown();
-        QComboBox::showPopup();
-    }
-
-private:
-    std::function<void()> m_onDropDown;
-    std::function<void()> m_onChange;
-    bool m_changed = false;
-};
 
 // After the list was filled anew: the text as it was, with its entry chosen
 // when it has one. (With none chosen, the box would choose it itself as its
@@ -97,28 +51,13 @@ void AddSerialPorts(QComboBox* box)
         box->addItem(QString::fromStdString(p));
 }
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption)
+// A read-only memo tall enough for its lines, so no reading hides behind a
+// scroll bar: the height follows the font and the variant, so it is set here.
+void SizeMemo(QPlainTextEdit* m, int lines)
 {
-    auto* b = new QPushButton(QString::fromUtf8(caption), parent);
-    b->setObjectName(QString::fromUtf8(name));
-    b->setAutoDefault(false);
-    return b;
-}
-
-// A read-only memo tall enough for its lines, so no reading hides behind a scroll bar.
-QPlainTextEdit* MakeMemo(QWidget* parent, const char* name, int lines)
-{
-    auto* m = new QPlainTextEdit(parent);
-    m->setObjectName(QString::fromUtf8(name));
-    m->setReadOnly(true);
-    QFont f = m->font();
-    f.setBold(true);
-    m->setFont(f);
     m->setTabStopDistance(m->fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 8);
-    m->setMinimumWidth(300);
     const int frame = 2 * (m->frameWidth() + int(m->document()->documentMargin())) + 4;
-    m->setFixedHeight(lines * QFontMetrics(f).lineSpacing() + frame);
-    return m;
+    m->setFixedHeight(lines * QFontMetrics(m->font()).lineSpacing() + frame);
 }
 
 }  // namespace
@@ -128,8 +67,6 @@ TForm1::TForm1(bool userMode, QWidget* parent)
                           Qt::MSWindowsFixedSizeDialogHint),
       m_userMode(userMode)
 {
-    setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QString::fromUtf8(kDesignCaption));
     BuildControls();
     FormCreate();
 }
@@ -141,96 +78,45 @@ QString TForm1::SettingsFileName()
     return SettingsFilePath();
 }
 
+// The controls, their captions and layout are in main_window.ui; here the
+// sizes that follow the font and the variant, and the handlers.
 void TForm1::BuildControls()
 {
-    Label1 = new QLabel(QStringLiteral("ПОРТ"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    ComboBox1 = new PickComboBox(
-        this, [this] { RunHandler([this] { ComboBox1DropDown(); }); },
-        [this] {
-            if (!m_creating)
-                RunHandler([this] { ComboBox1Change(); });
-        });
-    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
-    ComboBox1->setEditable(true);
-    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
-    ComboBox1->setMinimumWidth(140);
-    Label1->setBuddy(ComboBox1);
+    Ui::TForm1 ui;
+    ui.setupUi(this);
+    Label1 = ui.Label1;
+    ComboBox1 = ui.ComboBox1;
+    Label3 = ui.Label3;
+    SpinEdit1 = ui.SpinEdit1;
+    ComboBox2 = ui.ComboBox2;
+    Button1 = ui.Button1;
+    GroupBox1 = ui.GroupBox1;
+    Memo1 = ui.Memo1;
+    Button4 = ui.Button4;
+    GroupBox2 = ui.GroupBox2;
+    Memo2 = ui.Memo2;
+    Button5 = ui.Button5;
+    Button2 = ui.Button2;
+    Button9 = ui.Button9;
+    Button3 = ui.Button3;
+    Button6 = ui.Button6;
+    Button7 = ui.Button7;
+    Button8 = ui.Button8;
+    Label2 = ui.Label2;
 
-    Label3 = new QLabel(QStringLiteral("Серийный №"), this);
-    Label3->setObjectName(QStringLiteral("Label3"));
-    SpinEdit1 = new QSpinBox(this);
-    SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
-    SpinEdit1->setRange(0, 65535);
-    SpinEdit1->setValue(0);
-    ComboBox2 = new PickComboBox(
-        this, [this] { RunHandler([this] { ComboBox2DropDown(); }); },
-        [this] { RunHandler([this] { ComboBox2Change(); }); });
-    ComboBox2->setObjectName(QStringLiteral("ComboBox2"));
-    ComboBox2->setEditable(true);
-    ComboBox2->setInsertPolicy(QComboBox::NoInsert);
-    ComboBox2->addItems({QStringLiteral("444"), QStringLiteral("555"), QStringLiteral("12345")});
-    ComboBox2->setCurrentIndex(-1);
     ComboBox2->setEditText(QString());
+    SizeMemo(Memo1, 3);
+    SizeMemo(Memo2, m_userMode ? 2 : 13);
+
+    connect(ui.ComboBox1, &PickComboBox::droppingDown, this, [this] { RunHandler([this] { ComboBox1DropDown(); }); });
+    connect(ui.ComboBox1, &PickComboBox::changed, this, [this] {
+        if (!m_creating)
+            RunHandler([this] { ComboBox1Change(); });
+    });
+    connect(ui.ComboBox2, &PickComboBox::droppingDown, this, [this] { RunHandler([this] { ComboBox2DropDown(); }); });
+    connect(ui.ComboBox2, &PickComboBox::changed, this, [this] { RunHandler([this] { ComboBox2Change(); }); });
     ComboBox2->installEventFilter(this);
     ComboBox2->lineEdit()->installEventFilter(this);
-
-    Button1 = MakeButton(this, "Button1", "Тест связи");
-    Button2 = MakeButton(this, "Button2", "Считать параметры");
-    Button3 = MakeButton(this, "Button3", "Изменить  конфигурацию");
-    Button6 = MakeButton(this, "Button6", "ОБНУЛИТЬ СЧЕТЧИК");
-    Button7 = MakeButton(this, "Button7", "КАЛИБРОВКА");
-    Button8 = MakeButton(this, "Button8", "ПОВЕРКА");
-    Button9 = MakeButton(this, "Button9", "Сканировать состояние");
-
-    GroupBox1 = new QGroupBox(QStringLiteral("Состояние"), this);
-    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    Memo1 = MakeMemo(GroupBox1, "Memo1", 3);
-    Button4 = MakeButton(GroupBox1, "Button4", "Читать состояние");
-    Button4->setVisible(false);
-    auto* g1 = new QVBoxLayout(GroupBox1);
-    g1->addWidget(Memo1);
-    g1->addWidget(Button4);
-
-    GroupBox2 = new QGroupBox(QStringLiteral("Конфигурация"), this);
-    GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
-    Memo2 = MakeMemo(GroupBox2, "Memo2", m_userMode ? 2 : 13);
-    Button5 = MakeButton(GroupBox2, "Button5", "Читать конфигурацию");
-    Button5->setVisible(false);
-    auto* g2 = new QVBoxLayout(GroupBox2);
-    g2->addWidget(Memo2);
-    g2->addWidget(Button5);
-
-    Label2 = new QLabel(QString::fromUtf8(kHelpText), this);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setWordWrap(true);
-    Label2->setMaximumWidth(360);
-
-    for (QPushButton* b : {Button1, Button2, Button3, Button4, Button5})
-        b->setEnabled(false);
-
-    // Left: port, meter and readings. Right: commands and help.
-    auto* left = new QGridLayout;
-    left->addWidget(Label1, 0, 0);
-    left->addWidget(ComboBox1, 0, 1, 1, 2);
-    left->addWidget(Label3, 1, 0);
-    left->addWidget(SpinEdit1, 1, 1);
-    left->addWidget(ComboBox2, 1, 2);
-    left->addWidget(Button1, 2, 0, 1, 3);
-    left->addWidget(GroupBox1, 3, 0, 1, 3);
-    left->addWidget(GroupBox2, 4, 0, 1, 3);
-
-    auto* right = new QVBoxLayout;
-    for (QPushButton* b : {Button2, Button9, Button3, Button6, Button7, Button8})
-        right->addWidget(b);
-    right->addSpacing(8);
-    right->addWidget(Label2);
-    right->addStretch(1);
-
-    auto* top = new QHBoxLayout(this);
-    top->addLayout(left, 1);
-    top->addLayout(right);
-    top->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(SpinEdit1, &QSpinBox::valueChanged, this, [this] { RunHandler([this] { SpinEdit1Change(); }); });
     const std::pair<QPushButton*, void (TForm1::*)()> clicks[] = {

@@ -9,15 +9,13 @@
 #include "protocol_workbook.h"
 #include "spreadsheet_app.h"
 #include "stages.h"
+#include "ui_wizard_window.h"
 #include "window_keys.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QGridLayout>
-#include <QGroupBox>
 #include <QGuiApplication>
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,7 +26,6 @@
 #include <QStyle>
 #include <QTableWidget>
 #include <QTimer>
-#include <QVBoxLayout>
 
 namespace {
 
@@ -54,46 +51,8 @@ const QString kLineBreak = QStringLiteral("\n\r");
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, QStyle::StandardPixmap glyph)
-{
-    auto* b = new QPushButton(parent->style()->standardIcon(glyph), Text(caption), parent);
-    b->setObjectName(Text(name));
-    b->setAutoDefault(false);
-    return b;
-}
-
-QLineEdit* MakeEdit(QWidget* parent, const char* name)
-{
-    auto* e = new QLineEdit(parent);
-    e->setObjectName(Text(name));
-    return e;
-}
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption)
-{
-    auto* l = new QLabel(Text(caption), parent);
-    l->setObjectName(Text(name));
-    return l;
-}
-
-// A string grid: fixed row 0 (when fixedRow) and fixed column 0 are real
-// cells, shaded and read-only; cell (col, row) is item(row, col).
-QTableWidget* MakeGrid(QWidget* parent, const char* name, int defaultColWidth, int rowHeight)
-{
-    auto* g = new QTableWidget(parent);
-    g->setObjectName(Text(name));
-    g->horizontalHeader()->hide();
-    g->verticalHeader()->hide();
-    g->horizontalHeader()->setDefaultSectionSize(defaultColWidth);
-    g->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    g->verticalHeader()->setDefaultSectionSize(rowHeight);
-    g->verticalHeader()->setMinimumSectionSize(rowHeight);
-    g->setSelectionMode(QAbstractItemView::SingleSelection);
-    g->setEditTriggers(QAbstractItemView::AllEditTriggers);
-    g->setWordWrap(false);
-    return g;
-}
-
+// A cell of a string grid: fixed row 0 (when fixedRow) and fixed column 0
+// are real cells, shaded and read-only; cell (col, row) is item(row, col).
 QTableWidgetItem* GridCell(QTableWidget* grid, int col, int row, bool fixed, Qt::ItemFlags flags)
 {
     QTableWidgetItem* item = grid->item(row, col);
@@ -145,102 +104,57 @@ private:
 TForm3::TForm3(DeviceLink& link, QWidget* parent)
     : QDialog(parent), m_link(link), m_run(CurrentRun())
 {
-    setObjectName(QStringLiteral("Form3"));
-    setWindowTitle(QStringLiteral("Калибровка"));
-    setModal(false);
     IgnoreEscape(this);  // the stage's typed entries stay
     BuildControls();
 }
 
 TForm3::~TForm3() = default;
 
+// The controls, their captions and layout are in wizard_window.ui; here the
+// grids' rows and cells, the sizes that follow the font, the style's icons
+// and the handlers.
 void TForm3::BuildControls()
 {
-    GroupBox2 = new QGroupBox(QStringLiteral("ЭТАЛОН"), this);
-    GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
-    Edit2 = MakeEdit(GroupBox2, "Edit2");
-    Edit3 = MakeEdit(GroupBox2, "Edit3");
-    auto* g2 = new QGridLayout(GroupBox2);
-    g2->addWidget(MakeLabel(GroupBox2, "Label1", "Вес имп. л/имп"), 0, 0);
-    g2->addWidget(Edit2, 1, 0);
-    g2->addWidget(MakeLabel(GroupBox2, "Label2", "Число имп."), 0, 1);
-    g2->addWidget(Edit3, 1, 1);
+    Ui::TForm3 ui;
+    ui.setupUi(this);
+    GroupBox2 = ui.GroupBox2;
+    Edit2 = ui.Edit2;
+    Edit3 = ui.Edit3;
+    GroupBox6 = ui.GroupBox6;
+    Edit11 = ui.Edit11;
+    BitBtn4 = ui.BitBtn4;
+    ParGrid = ui.ParGrid;
+    FLGRID = ui.FLGRID;
+    Label5 = ui.Label5;
+    Label6 = ui.Label6;
+    Label3 = ui.Label3;
+    Label4 = ui.Label4;
+    BitBtn2 = ui.BitBtn2;
+    BitBtn3 = ui.BitBtn3;
+    BitBtn1 = ui.BitBtn1;
 
-    GroupBox6 = new QGroupBox(QStringLiteral("Таймер"), this);
-    GroupBox6->setObjectName(QStringLiteral("GroupBox6"));
-    Edit11 = MakeEdit(GroupBox6, "Edit11");
-    auto* g6 = new QGridLayout(GroupBox6);
-    g6->addWidget(MakeLabel(GroupBox6, "Label7", "Время, с"), 0, 0);
-    g6->addWidget(Edit11, 1, 0);
+    const std::pair<QPushButton*, QStyle::StandardPixmap> icons[] = {
+        {BitBtn4, QStyle::SP_DialogApplyButton},
+        {BitBtn2, QStyle::SP_ArrowLeft},
+        {BitBtn3, QStyle::SP_ArrowRight},
+        {BitBtn1, QStyle::SP_MediaPlay},
+    };
+    for (const auto& [button, glyph] : icons)
+        button->setIcon(style()->standardIcon(glyph));
 
-    BitBtn4 = MakeButton(this, "BitBtn4", "Расчет коэффициентов", QStyle::SP_DialogApplyButton);
-    BitBtn4->setToolTip(QStringLiteral("Расчет калибровочных коэффициентов повведенным данным"));
-    BitBtn4->setEnabled(false);
-    BitBtn4->setMinimumHeight(48);
-
-    ParGrid = MakeGrid(this, "ParGrid", 90, 24);
     ParGrid->setRowCount(kParGridRows);
     SetParGridColumns(InstalledMeterList::kMaxMeters);  // six meters at design time
 
-    FLGRID = MakeGrid(this, "FLGRID", 100, 24);
-    FLGRID->setToolTip(QStringLiteral("Этапы калибровки, с указателем текущего этапа"));
-    FLGRID->setColumnCount(2);
     FLGRID->setRowCount(m_run.StageCount);
-    FLGRID->setSelectionMode(QAbstractItemView::NoSelection);
-    FLGRID->setEditTriggers(QAbstractItemView::NoEditTriggers);
     FLGRID->setFixedWidth(2 * 100 + 2 * FLGRID->frameWidth() + 4);
 
-    Label5 = MakeLabel(this, "Label5", "Установите расход");
-    Label6 = MakeLabel(this, "Label6", "");
-    Label3 = MakeLabel(this, "Label3", "Этап");
-    Label4 = MakeLabel(this, "Label4", "");
     QFont big = Label6->font();
-    big.setBold(true);
     big.setPointSizeF(big.pointSizeF() * 1.2);
     for (QLabel* l : {Label5, Label6, Label3, Label4})
         l->setFont(big);
     const QFontMetrics metrics(big);
     Label6->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("0000,000 м3/ч")));
     Label4->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("5 выполнено 5")));
-
-    BitBtn2 = MakeButton(this, "BitBtn2", "Шаг назад", QStyle::SP_ArrowLeft);
-    BitBtn2->setToolTip(QStringLiteral("Возвращение к предыдущему этапу. \n"
-                                       "Во время калибровки можно вернуться к любому этапу без потери данных"));
-    BitBtn2->setEnabled(false);
-    BitBtn3 = MakeButton(this, "BitBtn3", "Шаг вперед", QStyle::SP_ArrowRight);
-    BitBtn3->setToolTip(QStringLiteral("Переход к следующему этапу. \n"
-                                       "Во время калибровки можно вернуться к любому этапу без потери данных\n"));
-    BitBtn3->setEnabled(false);
-    BitBtn1 = MakeButton(this, "BitBtn1", "ДАЛЕЕ -->>", QStyle::SP_MediaPlay);
-    BitBtn1->setToolTip(QStringLiteral("Выполнение очередного этапа калибровки"));
-    BitBtn1->setMinimumHeight(40);
-
-    auto* top = new QHBoxLayout;
-    top->addWidget(GroupBox2, 2);
-    top->addWidget(GroupBox6, 1);
-    top->addWidget(BitBtn4, 1);
-
-    auto* middle = new QHBoxLayout;
-    middle->addWidget(ParGrid, 1);
-    middle->addWidget(FLGRID);
-
-    auto* bottom = new QHBoxLayout;
-    bottom->addWidget(Label5);
-    bottom->addWidget(Label6);
-    bottom->addStretch(1);
-    bottom->addWidget(Label3);
-    bottom->addWidget(Label4);
-    bottom->addStretch(1);
-    bottom->addWidget(BitBtn2);
-    bottom->addWidget(BitBtn3);
-    bottom->addWidget(BitBtn1);
-
-    auto* all = new QVBoxLayout(this);
-    all->addLayout(top);
-    all->addLayout(middle, 1);
-    all->addLayout(bottom);
-
-    resize(813, 659);
 
     const std::pair<QPushButton*, void (TForm3::*)()> clicks[] = {
         {BitBtn1, &TForm3::BitBtn1Click},

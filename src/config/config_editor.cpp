@@ -6,47 +6,24 @@
 #include "handler.h"
 #include "messages.h"
 #include "number_text.h"
+#include "ui_config_editor.h"
 #include "window_keys.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QGridLayout>
 #include <QGuiApplication>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 #include <QToolButton>
-#include <QVBoxLayout>
 
 namespace {
 
-// Labels by value number; К0..К4 begin with the Cyrillic К.
-const char* const kParLabels[kConfigValueCount] = {
-    "Dy,м", "Вес вых имп", "К0", "К1", "К2", "К3", "К4", "FL0", "FL1", "FL2", "FL3", "FL4", "MainCal",
-};
-
 const char* const kCoefFilter = "Конфигурация ЗРМ (*.coef)";
 const char* const kCoefSuffix = "coef";
-
-QLineEdit* MakeEdit(QWidget* parent, const QString& name)
-{
-    auto* e = new QLineEdit(parent);
-    e->setObjectName(name);
-    e->setMinimumWidth(110);
-    return e;
-}
-
-QLabel* MakeLabel(QWidget* parent, const QString& text, QLineEdit* buddy)
-{
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(QStringLiteral("Label") + buddy->objectName());
-    l->setBuddy(buddy);
-    return l;
-}
 
 }  // namespace
 
@@ -54,51 +31,41 @@ TForm2::TForm2(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint)
 {
-    setObjectName(QStringLiteral("Form2"));
-    setWindowTitle(QStringLiteral("Изменение конфигурации"));
-    setModal(true);
     IgnoreEscape(this);  // left by "Записать" or the title bar, never losing typed values to a key
     BuildControls();
 }
 
+// The controls, their captions and layout are in config_editor.ui; here the
+// diameters from their table, the style's icons, the file dialogs and the
+// handlers.
 void TForm2::BuildControls()
 {
-    Edit13 = MakeEdit(this, QStringLiteral("Edit13"));
-    Label13 = MakeLabel(this, QStringLiteral("Серийный номер"), Edit13);
-    for (int n = 0; n < kConfigValueCount; ++n) {
-        EdPar[std::size_t(n)] = MakeEdit(this, QStringLiteral("EdPar%1").arg(n));
-        ParLabels[std::size_t(n)] = MakeLabel(this, QString::fromUtf8(kParLabels[n]), EdPar[std::size_t(n)]);
-    }
+    Ui::TForm2 ui;
+    ui.setupUi(this);
+    Label13 = ui.LabelEdit13;
+    Edit13 = ui.Edit13;
+    EdPar = {ui.EdPar0, ui.EdPar1, ui.EdPar2, ui.EdPar3, ui.EdPar4, ui.EdPar5, ui.EdPar6,
+             ui.EdPar7, ui.EdPar8, ui.EdPar9, ui.EdPar10, ui.EdPar11, ui.EdPar12};
+    ParLabels = {ui.LabelEdPar0, ui.LabelEdPar1, ui.LabelEdPar2, ui.LabelEdPar3, ui.LabelEdPar4,
+                 ui.LabelEdPar5, ui.LabelEdPar6, ui.LabelEdPar7, ui.LabelEdPar8, ui.LabelEdPar9,
+                 ui.LabelEdPar10, ui.LabelEdPar11, ui.LabelEdPar12};
+    ComboBox1 = ui.ComboBox1;
+    BitBtn2 = ui.BitBtn2;
+    BitBtn1 = ui.BitBtn1;
+    SpeedButton1 = ui.SpeedButton1;
+    SpeedButton2 = ui.SpeedButton2;
 
-    ComboBox1 = new QComboBox(this);
-    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
-    ComboBox1->setEditable(true);
-    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
     ComboBox1->setCompleter(nullptr);
     for (const char* name : DiameterNames)
         ComboBox1->addItem(QString::fromUtf8(name));
     ClearDiameterSelection();
 
-    BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogResetButton), QStringLiteral("Обнулить"), this);
-    BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
-    BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogApplyButton), QStringLiteral("Записать"), this);
-    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
-    // Enter in a field must not write to the meter.
-    for (QPushButton* b : {BitBtn1, BitBtn2}) {
-        b->setAutoDefault(false);
-        b->setDefault(false);
-    }
-
-    SpeedButton1 = new QToolButton(this);
-    SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
+    // Neither button is a default one (in the form): Enter in a field must
+    // not write to the meter.
+    BitBtn2->setIcon(style()->standardIcon(QStyle::SP_DialogResetButton));
+    BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
     SpeedButton1->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
-    SpeedButton2 = new QToolButton(this);
-    SpeedButton2->setObjectName(QStringLiteral("SpeedButton2"));
     SpeedButton2->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
-    for (QToolButton* b : {SpeedButton1, SpeedButton2}) {
-        b->setAutoRaise(true);
-        b->setIconSize(QSize(20, 20));
-    }
 
     SaveDialog1 = new FileDialog(FileDialogKind::Save, this);
     SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
@@ -110,46 +77,6 @@ void TForm2::BuildControls()
     }
     SaveDialog1->OverwritePrompt = true;
     OpenDialog1->FileMustExist = true;
-
-    // Serial number and diameter on top; then the pulse weight and MainCal,
-    // and the coefficients beside their flow break points.
-    auto* grid = new QGridLayout;
-    grid->addWidget(Label13, 0, 0);
-    grid->addWidget(Edit13, 0, 1);
-    grid->addWidget(ParLabels[0], 1, 0);
-    grid->addWidget(EdPar[0], 1, 1);
-    grid->addWidget(ComboBox1, 1, 2, 1, 2);
-    grid->addWidget(ParLabels[1], 2, 0);
-    grid->addWidget(EdPar[1], 2, 1);
-    grid->addWidget(ParLabels[12], 2, 2);
-    grid->addWidget(EdPar[12], 2, 3);
-    for (int k = 0; k < 5; ++k) {
-        grid->addWidget(ParLabels[std::size_t(2 + k)], 3 + k, 0);
-        grid->addWidget(EdPar[std::size_t(2 + k)], 3 + k, 1);
-        grid->addWidget(ParLabels[std::size_t(7 + k)], 3 + k, 2);
-        grid->addWidget(EdPar[std::size_t(7 + k)], 3 + k, 3);
-    }
-    grid->setColumnMinimumWidth(2, 60);
-    grid->setHorizontalSpacing(10);
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(SpeedButton1);
-    buttons->addWidget(SpeedButton2);
-    buttons->addStretch(1);
-    buttons->addWidget(BitBtn2);
-    buttons->addWidget(BitBtn1);
-
-    auto* top = new QVBoxLayout(this);
-    top->addLayout(grid);
-    top->addSpacing(8);
-    top->addLayout(buttons);
-    top->setSizeConstraint(QLayout::SetFixedSize);
-
-    setTabOrder(Edit13, EdPar[0]);
-    setTabOrder(EdPar[0], ComboBox1);
-    setTabOrder(ComboBox1, EdPar[1]);
-    for (int n = 1; n < kConfigValueCount - 1; ++n)
-        setTabOrder(EdPar[std::size_t(n)], EdPar[std::size_t(n + 1)]);
 
     // Only the user's own pick is a change: the selection the program sets
     // after opening or loading must not rewrite the Dy field.

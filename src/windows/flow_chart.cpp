@@ -428,36 +428,32 @@ FlowChartWindow::FlowChartWindow(DeviceLink& link, QWidget* parent)
                           Qt::WindowCloseButtonHint),
       m_link(link)
 {
-    CheckBox1 = new QCheckBox(QStringLiteral("Сканировать"), this);
-    CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
-    PeriodLabel = new QLabel(QStringLiteral("Период обновления, мс"), this);
-    SpinEdit1 = new QSpinBox(this);
-    SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
-    SpinEdit1->setRange(kMinPeriodMs, kMaxPeriodMs);
-    SpinEdit1->setValue(kDefaultPeriodMs);
-    PeriodLabel->setBuddy(SpinEdit1);
-    CheckBox2 = new QCheckBox(QStringLiteral("Режим 3D"), this);
-    CheckBox2->setObjectName(QStringLiteral("CheckBox2"));
-    CheckBox2->setChecked(true);
-    SpeedButton1 = new QToolButton(this);
-    SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
-    SpeedButton1->setText(QStringLiteral("Очистить график"));
-    SpeedButton1->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    SpeedButton1->setFocusPolicy(Qt::NoFocus);
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     // The period is counted from the end of a poll; a coarse timer would
     // let a 200 ms period drift by 10 ms either way.
     Timer1->setTimerType(Qt::PreciseTimer);
     Timer1->setInterval(kDefaultPeriodMs);
-    Chart1 = new FlowChart(this);
+    connect(Timer1, &QTimer::timeout, this, [this] { RunHandler([this] { Timer1Timer(); }); });
+}
+
+void FlowChartWindow::UseScanControls(QCheckBox* scan, QLabel* periodLabel, QSpinBox* period, QCheckBox* view3D,
+                                      QToolButton* clear, FlowChart* chart)
+{
+    CheckBox1 = scan;
+    PeriodLabel = periodLabel;
+    SpinEdit1 = period;
+    CheckBox2 = view3D;
+    SpeedButton1 = clear;
+    Chart1 = chart;
+    SpinEdit1->setRange(kMinPeriodMs, kMaxPeriodMs);
+    SpinEdit1->setValue(kDefaultPeriodMs);
     Chart1->SetView3D(CheckBox2->isChecked());
 
     connect(CheckBox1, &QCheckBox::clicked, this, [this] { RunHandler([this] { CheckBox1Click(); }); });
     connect(CheckBox2, &QCheckBox::clicked, this, [this] { RunHandler([this] { CheckBox2Click(); }); });
     connect(SpinEdit1, &QSpinBox::valueChanged, this, [this] { RunHandler([this] { SpinEdit1Change(); }); });
     connect(SpeedButton1, &QToolButton::clicked, this, [this] { RunHandler([this] { SpeedButton1Click(); }); });
-    connect(Timer1, &QTimer::timeout, this, [this] { RunHandler([this] { Timer1Timer(); }); });
 }
 
 void FlowChartWindow::FormShow()

@@ -109,8 +109,9 @@ private:
     QRectF m_shownRange;  // the value range the axes show (before the 3D widening)
 };
 
-// The chart windows' common part. The derived window lays the controls out
-// and polls the meters in Timer1Timer.
+// The chart windows' common part. The derived window's form holds the
+// controls and their layout, and the derived window polls the meters in
+// Timer1Timer.
 class FlowChartWindow : public QDialog {
     Q_OBJECT
 
@@ -138,6 +139,11 @@ public slots:
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+
+    // Takes over the scan controls and the chart the derived window's form
+    // made: the period's limits, the chart's view, and their handlers.
+    void UseScanControls(QCheckBox* scan, QLabel* periodLabel, QSpinBox* period, QCheckBox* view3D,
+                         QToolButton* clear, FlowChart* chart);
 
     // A poll goes on to its next meter, and the timer starts again after it,
     // only while the window is shown and "Сканировать" is checked: the

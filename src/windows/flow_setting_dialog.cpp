@@ -4,84 +4,43 @@
 #include "handler.h"
 #include "installed_meters.h"
 #include "number_text.h"
+#include "ui_flow_setting_dialog.h"
 
 #include <QCheckBox>
-#include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStyle>
 #include <QTimer>
 #include <QToolButton>
-#include <QVBoxLayout>
 
 #include <algorithm>
 
-namespace {
-
-QLabel* LargeLabel(QWidget* parent, const char* name, const char* text, Qt::Alignment alignment)
-{
-    auto* l = new QLabel(QString::fromUtf8(text), parent);
-    l->setObjectName(QString::fromUtf8(name));
-    QFont f = l->font();
-    f.setPointSizeF(f.pointSizeF() * 2);
-    f.setBold(true);
-    l->setFont(f);
-    l->setAlignment(alignment | Qt::AlignVCenter);
-    return l;
-}
-
-}  // namespace
-
 TForm5::TForm5(DeviceLink& link, QWidget* parent) : FlowChartWindow(link, parent)
 {
-    setObjectName(QStringLiteral("Form5"));
-    setWindowTitle(QString());
-    setSizeGripEnabled(true);
-    resize(960, 640);
+    // The controls, their captions and layout are in flow_setting_dialog.ui;
+    // here the large labels' size and the width that follows it, the style's
+    // icons and the handlers.
+    Ui::TForm5 ui;
+    ui.setupUi(this);
+    Label1 = ui.Label1;
+    VolLabel = ui.VolLabel;
+    Label3 = ui.Label3;
+    BitBtn2 = ui.BitBtn2;
+    BitBtn1 = ui.BitBtn1;
+    UseScanControls(ui.CheckBox1, ui.Label2, ui.SpinEdit1, ui.CheckBox2, ui.SpeedButton1, ui.Chart1);
 
-    auto* panel = new QWidget(this);
-    panel->setObjectName(QStringLiteral("Panel1"));
-    Label1 = LargeLabel(panel, "Label1", "УСТАНОВИТЕ РАСХОД", Qt::AlignLeft);
-    VolLabel = LargeLabel(panel, "VolLabel", "", Qt::AlignRight);
-    VolLabel->setMinimumWidth(VolLabel->fontMetrics().horizontalAdvance(QStringLiteral("0000,000 м3/ч")));
-    Label3 = new QLabel(QStringLiteral("Подождите пока расход \nстабилизируется, затем нажмите ПУСК"), panel);
-    Label3->setObjectName(QStringLiteral("Label3"));
-    PeriodLabel->setObjectName(QStringLiteral("Label2"));
-
-    BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Отмена"), panel);
-    BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
-    BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_BrowserReload), QStringLiteral("Пуск"), panel);
-    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
-    // Enter must not start a measurement by accident; Esc cancels (QDialog).
-    for (QPushButton* b : {BitBtn1, BitBtn2}) {
-        b->setAutoDefault(false);
-        b->setDefault(false);
-        b->setMinimumHeight(36);
+    for (QLabel* l : {Label1, VolLabel}) {
+        QFont f = l->font();
+        f.setPointSizeF(f.pointSizeF() * 2);
+        l->setFont(f);
     }
+    VolLabel->setMinimumWidth(VolLabel->fontMetrics().horizontalAdvance(QStringLiteral("0000,000 м3/ч")));
 
-    auto* scan = new QGridLayout;
-    scan->addWidget(CheckBox1, 0, 0);
-    scan->addWidget(CheckBox2, 0, 1);
-    scan->addWidget(PeriodLabel, 1, 0);
-    scan->addWidget(SpinEdit1, 1, 1);
-    scan->addWidget(SpeedButton1, 2, 0, 1, 2);
-
-    auto* top = new QHBoxLayout(panel);
-    top->addWidget(Label1);
-    top->addWidget(VolLabel);
-    top->addSpacing(16);
-    top->addWidget(Label3);
-    top->addStretch(1);
-    top->addLayout(scan);
-    top->addSpacing(16);
-    top->addWidget(BitBtn2);
-    top->addWidget(BitBtn1);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(panel);
-    layout->addWidget(Chart1, 1);
+    // Neither button is a default one (in the form): Enter must not start a
+    // measurement by accident; Esc cancels (QDialog).
+    BitBtn2->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+    BitBtn1->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
 
     connect(BitBtn1, &QPushButton::clicked, this, [this] { RunHandler([this] { BitBtn1Click(); }); });
     connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);

@@ -6,12 +6,11 @@
 #include "installed_meters.h"
 #include "messages.h"
 #include "number_text.h"
+#include "ui_installed_meters_dialog.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QGridLayout>
 #include <QGuiApplication>
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,7 +20,6 @@
 #include <QSpinBox>
 #include <QStyle>
 #include <QTableWidget>
-#include <QVBoxLayout>
 
 #include <algorithm>
 #include <array>
@@ -57,76 +55,43 @@ QTableWidgetItem* Cell(QTableWidget* grid, int col, int row)
 TForm4::TForm4(DeviceLink& link, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), m_link(link)
 {
-    setObjectName(QStringLiteral("Form4"));
-    setWindowTitle(QStringLiteral("Параметры установлденных приборов"));
-    setModal(true);
     BuildControls();
 }
 
+// The controls, their captions and layout are in installed_meters_dialog.ui;
+// here what follows the program's tables and limits (the diameters, the
+// meter count, the table's rows and height), the style's icons and the
+// handlers.
 void TForm4::BuildControls()
 {
-    Label1 = new QLabel(QStringLiteral("Диаметр, мм"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    ComboBox1 = new QComboBox(this);
-    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
-    ComboBox1->setEditable(false);
+    Ui::TForm4 ui;
+    ui.setupUi(this);
+    Label1 = ui.Label1;
+    ComboBox1 = ui.ComboBox1;
+    Label2 = ui.Label2;
+    SpinEdit1 = ui.SpinEdit1;
+    Label3 = ui.Label3;
+    SNTable = ui.SNTable;
+    BitBtn1 = ui.BitBtn1;
+    BitBtn2 = ui.BitBtn2;
+
     for (const char* name : DiameterNames)
         ComboBox1->addItem(QString::fromUtf8(name));
     ComboBox1->setCurrentIndex(-1);
-    Label1->setBuddy(ComboBox1);
 
-    Label2 = new QLabel(QStringLiteral("Количество"), this);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    SpinEdit1 = new QSpinBox(this);
-    SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
     SpinEdit1->setRange(1, kMaxCount);
     SpinEdit1->setValue(kDefaultCount);
     if (auto* typing = SpinEdit1->findChild<QLineEdit*>())
         typing->setReadOnly(true);  // the arrows only
     SpinEdit1->setToolTip(QStringLiteral("Не более %1 приборов").arg(kMaxCount));
-    Label2->setBuddy(SpinEdit1);
 
-    Label3 = new QLabel(QStringLiteral("Серийные номера приборов"), this);
-    Label3->setObjectName(QStringLiteral("Label3"));
-    SNTable = new QTableWidget(this);
-    SNTable->setObjectName(QStringLiteral("SNTable"));
-    SNTable->horizontalHeader()->hide();
-    SNTable->verticalHeader()->hide();
-    SNTable->verticalHeader()->setDefaultSectionSize(24);
-    SNTable->setColumnCount(2);
     SNTable->setColumnWidth(0, 64);
-    SNTable->horizontalHeader()->setStretchLastSection(true);
-    SNTable->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    SNTable->setSelectionMode(QAbstractItemView::SingleSelection);
-    SNTable->setEditTriggers(QAbstractItemView::AllEditTriggers);
     SNTable->setRowCount(kDefaultCount + 1);
     SNTable->setFixedHeight(24 * 7 + 2 * SNTable->frameWidth());
-    Label3->setBuddy(SNTable);
     NumberRows();
 
-    BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogYesButton), QStringLiteral("ПРИНЯТЬ"), this);
-    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
-    BitBtn1->setAutoDefault(false);
-    BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Отмена"), this);
-    BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
-    BitBtn2->setAutoDefault(false);
-
-    auto* fields = new QGridLayout;
-    fields->addWidget(Label1, 0, 0);
-    fields->addWidget(ComboBox1, 1, 0);
-    fields->addWidget(Label2, 0, 1);
-    fields->addWidget(SpinEdit1, 1, 1);
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(BitBtn1);
-    buttons->addWidget(BitBtn2);
-
-    auto* all = new QVBoxLayout(this);
-    all->addLayout(fields);
-    all->addWidget(Label3);
-    all->addWidget(SNTable);
-    all->addLayout(buttons);
-    all->setSizeConstraint(QLayout::SetFixedSize);
+    BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogYesButton));
+    BitBtn2->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
 
     connect(SpinEdit1, &QSpinBox::valueChanged, this, [this] { RunHandler([this] { SpinEdit1Change(); }); });
     connect(BitBtn1, &QPushButton::clicked, this, [this] {

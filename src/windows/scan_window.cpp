@@ -3,16 +3,15 @@
 #include "device_link.h"
 #include "installed_meters.h"
 #include "number_text.h"
+#include "ui_scan_window.h"
 #include "window_keys.h"
 
 #include <QCheckBox>
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QSpinBox>
 #include <QTimer>
 #include <QToolButton>
-#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -25,33 +24,13 @@ const char* const kFlowRangeTitle = "№ %-5d %03.3f %03.3f";
 
 TForm7::TForm7(DeviceLink& link, QWidget* parent) : FlowChartWindow(link, parent)
 {
-    setObjectName(QStringLiteral("Form7"));
-    setWindowTitle(QStringLiteral("Сканер"));
-    resize(1024, 700);
     IgnoreEscape(this);  // no cancel button
 
-    auto* panel = new QWidget(this);
-    panel->setObjectName(QStringLiteral("Panel1"));
-    PeriodLabel->setObjectName(QStringLiteral("Label1"));
-    CheckBox3 = new QCheckBox(QStringLiteral("Диапазон колебаний"), panel);
-    CheckBox3->setObjectName(QStringLiteral("CheckBox3"));
-
-    auto* top = new QHBoxLayout(panel);
-    top->addWidget(CheckBox1);
-    top->addSpacing(12);
-    top->addWidget(PeriodLabel);
-    top->addWidget(SpinEdit1);
-    top->addSpacing(12);
-    top->addWidget(CheckBox2);
-    top->addSpacing(12);
-    top->addWidget(SpeedButton1);
-    top->addSpacing(12);
-    top->addWidget(CheckBox3);
-    top->addStretch(1);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(panel);
-    layout->addWidget(Chart1, 1);
+    // The controls, their captions and layout are in scan_window.ui.
+    Ui::TForm7 ui;
+    ui.setupUi(this);
+    CheckBox3 = ui.CheckBox3;
+    UseScanControls(ui.CheckBox1, ui.Label1, ui.SpinEdit1, ui.CheckBox2, ui.SpeedButton1, ui.Chart1);
 }
 
 void TForm7::setVisible(bool visible)
