@@ -2,7 +2,7 @@
 # g++-mingw-w64-x86-64-posix). The "-posix" compilers use winpthreads and so
 # have std::thread and std::mutex; the default "-win32" ones do not.
 #
-#   cmake -S windows -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+#   cmake -S cross-build-win32-serial -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 #
 # The whole program chain-loads it from Qt's toolchain file
 # (scripts/build-windows.sh).

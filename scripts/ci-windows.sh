@@ -85,14 +85,14 @@ done
 say "wine ready after $(( $(date +%s) - stage_start )) s"
 
 # --- build: the Linux side of the harness, then the Windows programs -----------
-cmake -S "$root/windows" -B "$host_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$root/cross-build-win32-serial" -B "$host_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$host_build" -j2
-cmake -S "$root/windows" -B "$win_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S "$root/cross-build-win32-serial" -B "$win_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" >/dev/null
 cmake --build "$win_build" -j2
 say "built after $(( $(date +%s) - stage_start )) s"
 
-# --- the bench: the meters the tests expect (tests/windows-serial/win_bench.h) --
+# --- the bench: the meters the tests expect (tests/win32-serial/win_bench.h) --
 mkfifo "$bench_control"
 exec 3<>"$bench_control"   # held open: the bench never sees the end of its input
 start_bench() {
