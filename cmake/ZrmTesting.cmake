@@ -1,11 +1,23 @@
-# Every test program runs twice: in the C locale and under ru_RU.UTF-8, where
-# the decimal separator is a comma. Number handling must hold in both.
+# A test program whose checks involve number texts runs twice: in the C locale
+# and under ru_RU.UTF-8, where the decimal separator is a comma; number
+# handling must hold in both. One marked LOCALE_FREE checks nothing the
+# locale changes and runs once, under ru_RU.UTF-8, the bench PCs' locale.
 set(ZRM_TEST_LOCALES "C" "ru_RU.UTF-8")
+
+function(zrm_test_locales out)
+  cmake_parse_arguments(arg "LOCALE_FREE" "" "" ${ARGN})
+  if(arg_LOCALE_FREE)
+    set(${out} "ru_RU.UTF-8" PARENT_SCOPE)
+  else()
+    set(${out} ${ZRM_TEST_LOCALES} PARENT_SCOPE)
+  endif()
+endfunction()
 
 # GoogleTest programs (no UI): each case becomes its own CTest test.
 function(zrm_add_gtest target)
   target_link_libraries(${target} PRIVATE GTest::gtest GTest::gtest_main)
-  foreach(loc IN LISTS ZRM_TEST_LOCALES)
+  zrm_test_locales(locales ${ARGN})
+  foreach(loc IN LISTS locales)
     string(REPLACE "." "_" suffix "${loc}")
     gtest_discover_tests(${target}
       TEST_SUFFIX ".${suffix}"
@@ -18,7 +30,8 @@ endfunction()
 # Qt Test programs (windows, offscreen): one CTest test per program and locale.
 function(zrm_add_qtest target)
   target_link_libraries(${target} PRIVATE Qt6::Test)
-  foreach(loc IN LISTS ZRM_TEST_LOCALES)
+  zrm_test_locales(locales ${ARGN})
+  foreach(loc IN LISTS locales)
     string(REPLACE "." "_" suffix "${loc}")
     add_test(NAME ${target}.${suffix} COMMAND ${target})
     set_tests_properties(${target}.${suffix} PROPERTIES
