@@ -45,6 +45,8 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 name=zrm-scanner-$version-win64
 rm -rf "${build:?}/$name" "$build/$name.zip"
 cmake --install "$build" --prefix "$build/$name" --component scanner >/dev/null
+# The compiler's runtime DLLs carry their debugging sections (libstdc++ 23 MB).
+x86_64-w64-mingw32-strip --strip-unneeded "$build/$name"/lib*.dll
 for f in zrm-scanner.exe zrm-scanner-pro.exe Qt6Core.dll platforms/qwindows.dll "Протокол поверки.xls"; do
   [ -e "$build/$name/$f" ] || { say "missing from the folder: $f"; exit 1; }
 done
