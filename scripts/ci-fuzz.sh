@@ -34,28 +34,42 @@ export LC_ALL=C.UTF-8
 # The targets save files (fsync each key): on tmpfs that costs no disk flush.
 if [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 
-status=0
-summary=()
-for t in "${targets[@]}"; do
-  work=$build/corpus/$t
-  artifacts=$build/artifacts/$t
+# One target is one process on one core: as many run at once as there are
+# cores. Each leaves its summary line beside its log.
+fuzz_target() {
+  local t=$1 work=$build/corpus/$1 artifacts=$build/artifacts/$1 log=$build/$1.log result
   mkdir -p "$work" "$artifacts"
-  log=$build/$t.log
   # The committed seeds stay as they are; what the run finds goes to $work.
   if "$build/bin/$t" "$work" "$root/fuzz/corpus/${t#fuzz_}" -max_total_time="$seconds" -print_final_stats=1 \
        -artifact_prefix="$artifacts/" -max_len=4096 -timeout=20 >"$log" 2>&1; then
     result=ok
   else
     result=FAILED
-    status=1
-    tail -60 "$log"
   fi
+  local execs rate cov
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
-  line=$(printf '%-13s %-6s %10s execs %7s exec/s  cov %s  corpus %s' "$t" "$result" "${execs:-?}" "${rate:-?}" "${cov:-?}" "$(ls "$work" | wc -l)")
+  printf '%-13s %-6s %10s execs %7s exec/s  cov %s  corpus %s\n' "$t" "$result" "${execs:-?}" "${rate:-?}" \
+    "${cov:-?}" "$(ls "$work" | wc -l)" >"$build/$t.summary"
+}
+
+for t in "${targets[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do wait -n || true; done
+  fuzz_target "$t" &
+done
+wait
+
+status=0
+summary=()
+for t in "${targets[@]}"; do
+  line=$(cat "$build/$t.summary")
   summary+=("$line")
   say "$line"
+  if [[ $line != *" ok "* ]]; then
+    status=1
+    tail -60 "$build/$t.log"
+  fi
 done
 
 echo
