@@ -34,7 +34,11 @@ fi
 build=${WIN_BUILD_DIR:-$root/build-windows}
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-cmake -G Ninja -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" \
+# ZRM_WERROR=ON (set by CI) makes warnings errors; unset, the build keeps
+# what it was configured with (a developer's build only warns).
+werror=()
+[ -z "${ZRM_WERROR:-}" ] || werror=(-DZRM_WERROR="$ZRM_WERROR")
+cmake -G Ninja -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" "${werror[@]}" \
   -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
   -DQT_CHAINLOAD_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
   -DZRM_MINGW_STATIC_RUNTIME=OFF -DBUILD_TESTING=ON "$@" >/dev/null

@@ -15,6 +15,9 @@ seconds=${1:-${ZRM_FUZZ_SECONDS:-60}}
 targets=(fuzz_reply fuzz_ini fuzz_coef fuzz_session fuzz_number)
 stage_start=$(date +%s)
 say() { echo "ci-fuzz: $*"; }
+# CI builds treat warnings as errors (ZRM_WERROR=OFF in the environment
+# turns that off for a local run).
+export ZRM_WERROR=${ZRM_WERROR:-ON}
 
 bash "$root/scripts/setup.sh"
 packages=(clang libclang-rt-14-dev)
@@ -22,7 +25,7 @@ need_packages "${packages[@]}"
 
 # The libraries under test are instrumented as well as the targets (the
 # flags are in CMakePresets.json, preset "fuzzing").
-cmake -S "$root" --preset fuzzing -B "$build" >/dev/null
+cmake -S "$root" --preset fuzzing -B "$build" -DZRM_WERROR="$ZRM_WERROR" >/dev/null
 cmake --build "$build" --target fuzzers -j"$(nproc)"
 say "built after $(( $(date +%s) - stage_start )) s"
 

@@ -25,6 +25,9 @@ shots=$out/screenshots
 start=$SECONDS
 say() { echo "ci-package: $*"; }
 step() { say "$1 ($((SECONDS - start)) s)"; }
+# CI builds treat warnings as errors (ZRM_WERROR=OFF in the environment
+# turns that off for a local run).
+export ZRM_WERROR=${ZRM_WERROR:-ON}
 
 bash "$root/scripts/package.sh"
 step "packages built"

@@ -13,6 +13,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ASAN_BUILD_DIR:-$root/build-asan}
 stage_start=$(date +%s)
 say() { echo "ci-sanitize: $*"; }
+# CI builds treat warnings as errors (ZRM_WERROR=OFF in the environment
+# turns that off for a local run).
+export ZRM_WERROR=${ZRM_WERROR:-ON}
 
 bash "$root/scripts/setup.sh"
 say "packages ready after $(( $(date +%s) - stage_start )) s"
@@ -30,7 +33,7 @@ export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:detect_stack_use_after_retur
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$reports/ubsan"
 export LSAN_OPTIONS="suppressions=$root/tests/robustness/lsan.supp:print_suppressions=0"
 
-cmake -S "$root" --preset sanitizers -B "$build" >/dev/null
+cmake -S "$root" --preset sanitizers -B "$build" -DZRM_WERROR="$ZRM_WERROR" >/dev/null
 build_start=$(date +%s)
 cmake --build "$build" -j"$(nproc)"
 say "build took $(( $(date +%s) - build_start )) s"

@@ -24,6 +24,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/packages.sh"
 stage_start=$(date +%s)
 say() { echo "ci-windows: $*"; }
+# CI builds treat warnings as errors (ZRM_WERROR=OFF in the environment
+# turns that off for a local run).
+export ZRM_WERROR=${ZRM_WERROR:-ON}
 
 # --- packages ------------------------------------------------------------------
 packages=(cmake ninja-build g++ googletest g++-mingw-w64-x86-64-posix wine64 wine xvfb xauth)
@@ -85,10 +88,11 @@ done
 say "wine ready after $(( $(date +%s) - stage_start )) s"
 
 # --- build: the Linux side of the harness, then the Windows programs -----------
-cmake -S "$root/cross-build-win32-serial" -B "$host_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$root/cross-build-win32-serial" -B "$host_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DZRM_WERROR="$ZRM_WERROR" >/dev/null
 cmake --build "$host_build" -j2
 cmake -S "$root/cross-build-win32-serial" -B "$win_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" >/dev/null
+  -DZRM_WERROR="$ZRM_WERROR" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" >/dev/null
 cmake --build "$win_build" -j2
 say "built after $(( $(date +%s) - stage_start )) s"
 

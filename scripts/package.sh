@@ -25,8 +25,13 @@ export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
+# ZRM_WERROR=ON (set by CI) makes warnings errors; unset, the build keeps
+# what it was configured with (a developer's build only warns).
+werror=()
+[ -z "${ZRM_WERROR:-}" ] || werror=(-DZRM_WERROR="$ZRM_WERROR")
+
 cd "$root"
-cmake --preset release "${launcher[@]}" -DZRM_PACKAGE_RELEASE="$number" \
+cmake --preset release "${launcher[@]}" "${werror[@]}" -DZRM_PACKAGE_RELEASE="$number" \
   -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
 cmake --build --preset release -j"$(nproc)"

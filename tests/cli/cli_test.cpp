@@ -257,7 +257,7 @@ TEST_P(CliCommandTest, OutputStatusAndMeter)
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, CliCommandTest, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // Numbers as numbers, each the value the meter holds.
 TEST_F(CliTest, ReadJson)

@@ -147,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"K3BeforeFL0", {{7, "0"}, {5, ""}}, "Проверте правильность ввода K3", nullptr},
         CheckCase{"FL4BeforeMainCal", {{12, ""}, {11, "-2"}}, "Проверте правильность ввода FL4", nullptr},
         CheckCase{"SerialTextBeforeEverything", {{0, ""}, {13, "x"}}, nullptr, "'x' is not a valid integer value"}),
-    [](const testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<CheckCase>& param_info) { return std::string(param_info.param.name); });
 
 TEST(ConvertEditorTexts, ConvertsAllFourteen)
 {

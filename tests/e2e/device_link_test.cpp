@@ -225,7 +225,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyFaultCase{"ConfigWrongType", WrongType(), true, {"Неверный тип прибора", "Нет ответа"}},
         // 62 + 40 bytes: more than the receive buffer holds; refused, never copied past its end.
         ReplyFaultCase{"ConfigOverLong", Long(40), true, {"Ошибка CRC8", "Нет ответа"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST_F(DeviceLinkTest, IdentifyTextsCarryTheirBlanks)
 {

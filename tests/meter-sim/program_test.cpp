@@ -147,7 +147,7 @@ TEST_P(ProgramStop, AnswersThenRemovesItsLinkOnTheSignal)
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, ProgramStop, ::testing::Values(SIGTERM, SIGINT),
-                         [](const auto& info) { return info.param == SIGTERM ? "SIGTERM" : "SIGINT"; });
+                         [](const auto& param_info) { return param_info.param == SIGTERM ? "SIGTERM" : "SIGINT"; });
 
 TEST(Program, FaultsFromTheCommandLine)
 {

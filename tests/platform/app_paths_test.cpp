@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(Copies, AppPathsRule,
                          ::testing::Values(Case{"Portable", Marker::None, false},
                                            Case{"Installed", Marker::File, true},
                                            Case{"FolderNamedLikeTheMarker", Marker::Directory, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST(AppPaths, UnmakeableUserDataFolderIsReported)
 {

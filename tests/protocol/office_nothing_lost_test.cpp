@@ -271,11 +271,11 @@ TEST_F(OfficeNothingLost, TheHelperKilledWhileTheOfficeSavesLeavesTheOldProtocol
 
     const unsigned seed = std::random_device{}();
     std::mt19937 random(seed);
-    std::uniform_int_distribution<int> moment(0, int(whole));
+    std::uniform_int_distribution<int> delay(0, int(whole));
     QStringList moments;
     int intact = 0;
     for (int i = 0; i < 4; ++i) {
-        afterMs = moment(random);
+        afterMs = delay(random);
         fired = false;
         data.RepNo = 30 + i;
         boxes.clear();

@@ -68,6 +68,6 @@ TEST_P(BadInputTable, ClearMessageAndNoCorruptFile)
 }
 
 INSTANTIATE_TEST_SUITE_P(Inputs, BadInputTable, ::testing::ValuesIn(BadInputs()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 }  // namespace

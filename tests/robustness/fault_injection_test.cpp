@@ -157,8 +157,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(::testing::ValuesIn(kAllFaults),
                        ::testing::Values(Op::Identify, Op::ReadState, Op::ReadConfig, Op::WriteConfig,
                                          Op::ResetCounter)),
-    [](const auto& info) {
-        return std::string(FaultName(std::get<0>(info.param))) + "_" + OpName(std::get<1>(info.param));
+    [](const auto& param_info) {
+        return std::string(FaultName(std::get<0>(param_info.param))) + "_" + OpName(std::get<1>(param_info.param));
     });
 
 }  // namespace

@@ -127,9 +127,9 @@ INSTANTIATE_TEST_SUITE_P(Files, NothingLost,
                          ::testing::Combine(::testing::Range(0, int(std::size(kWriters))),
                                             ::testing::Values(Place::FullDisk, Place::ReadOnlyFileSystem,
                                                               Place::ReadOnlyFile)),
-                         [](const auto& info) {
-                             return std::string(kWriters[std::get<0>(info.param)].name) + "_" +
-                                    PlaceName(std::get<1>(info.param));
+                         [](const auto& param_info) {
+                             return std::string(kWriters[std::get<0>(param_info.param)].name) + "_" +
+                                    PlaceName(std::get<1>(param_info.param));
                          });
 
 // A full disk that frees up again: the next write succeeds and is whole.

@@ -27,8 +27,13 @@ typedef int (*ioctl_fn)(int, unsigned long, ...);
 static ioctl_fn real_ioctl(void)
 {
     static ioctl_fn fn;
-    if (!fn)
-        fn = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
+    if (!fn) {
+        /* POSIX makes dlsym's data pointer usable as a function pointer; ISO C
+         * has no such conversion (-Wpedantic), so the pointer's bits are
+         * copied instead of cast. */
+        void* symbol = dlsym(RTLD_NEXT, "ioctl");
+        memcpy(&fn, &symbol, sizeof fn);
+    }
     return fn;
 }
 
