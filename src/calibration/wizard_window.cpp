@@ -45,10 +45,6 @@ const char* const kVerificationResume =
     "Предыдущий сеанс поверки не был завершен. Для продолжения сеанса нажмите \"Yes\". Или \"NO\" для "
     "запуска калибровки заново, при этом данные предыдущей калибровки будут уничтожены";
 
-// Reports built by the program part their lines with LF CR, as the meters'
-// service notes have always quoted them.
-const QString kLineBreak = QStringLiteral("\n\r");
-
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
 // A cell of a string grid: fixed row 0 (when fixedRow) and fixed column 0
@@ -518,40 +514,23 @@ void TForm3::WriteConfigurations()
         return;
     const ButtonsLocked locked{BitBtn1, BitBtn2, BitBtn3, BitBtn4};
     InstalledMeterList& meters = m_run.Meters;
-    QString text;
-    bool failure = false;
     const int count = qBound(0, meters.Count, InstalledMeterList::kMaxMeters);
-    for (int i = 0; i < count; ++i) {
-        if (!text.isEmpty())
-            text += kLineBreak;
-        const SerialNumber serial = meters.Serials[std::size_t(i)];
-        DeviceConfig& config = meters.Configs[std::size_t(i)];
-        bool ok = true;
-        if (m_run.Restored) {
-            // The state file does not hold bytes 52-53; take them from the
-            // meter rather than send zeros in their place.
-            DeviceConfig stored;
-            ok = m_link.ReadDeviceConfig(serial, stored);
-            if (ok) {
-                config.Tail[0] = stored.Tail[0];
-                config.Tail[1] = stored.Tail[1];
-            }
-        }
-        if (ok)
-            ok = m_link.WriteDeviceConfig(serial, serial, config);
-        text += QStringLiteral("Запись коеффициентов SN ") + QString::number(serial) + QLatin1Char('\t');
-        if (ok) {
-            text += QStringLiteral(" OK");
-        } else {
-            failure = true;
-            text += QStringLiteral(" Нет связи");
-        }
-    }
-    if (failure) {
-        text += kLineBreak + QStringLiteral("Ошибка записи! Проверте состояние линии связи подключенных приборов, "
-                                            "затем повторите попытку");
-        ShowMessage(MsgKind::Error, text, mbOK);
-    } else {
-        ShowMessage(MsgKind::Information, text, mbOK);
-    }
+    ReportPerMeter(meters, count, QStringLiteral("Запись коеффициентов"),
+                   QStringLiteral("Ошибка записи! Проверте состояние линии связи подключенных приборов, затем "
+                                  "повторите попытку"),
+                   [this, &meters](int i, SerialNumber serial) {
+                       DeviceConfig& config = meters.Configs[std::size_t(i)];
+                       bool ok = true;
+                       if (m_run.Restored) {
+                           // The state file does not hold bytes 52-53; take them from the
+                           // meter rather than send zeros in their place.
+                           DeviceConfig stored;
+                           ok = m_link.ReadDeviceConfig(serial, stored);
+                           if (ok) {
+                               config.Tail[0] = stored.Tail[0];
+                               config.Tail[1] = stored.Tail[1];
+                           }
+                       }
+                       return ok && m_link.WriteDeviceConfig(serial, serial, config);
+                   });
 }

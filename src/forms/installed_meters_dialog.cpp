@@ -31,8 +31,6 @@ namespace {
 constexpr int kMaxCount = InstalledMeterList::kMaxMeters;
 constexpr int kDefaultCount = 4;
 
-const QString kLineBreak = QStringLiteral("\n\r");
-
 QTableWidgetItem* Cell(QTableWidget* grid, int col, int row)
 {
     QTableWidgetItem* item = grid->item(row, col);
@@ -173,29 +171,15 @@ void TForm4::BitBtn1Click()
     std::copy(serials.begin(), serials.begin() + count, list.Serials.begin());
     list.DiameterIndex = ComboBox1->currentIndex();
 
-    QString report;
-    bool failure = false;
-    for (int i = 0; i < list.Count; ++i) {
-        if (!report.isEmpty())
-            report += kLineBreak;
-        const SerialNumber serial = list.Serials[std::size_t(i)];
-        const bool ok = m_link.IdentifyDevice(serial) && m_link.ReadDeviceConfig(serial, list.Configs[std::size_t(i)]);
-        report += QStringLiteral("Тест SN ") + QString::number(serial) + QLatin1Char('\t');
-        if (ok) {
-            report += QStringLiteral(" OK");
-        } else {
-            failure = true;
-            report += QStringLiteral(" Нет связи");
-        }
-    }
-
-    if (failure) {
-        report += kLineBreak + QStringLiteral("Проверте правильность введенных серийных номеров и состояние "
-                                              "подключенных приборов, затем повторите попытку");
-        ShowMessage(MsgKind::Error, report, mbOK);
+    const bool ok = ReportPerMeter(
+        list, list.Count, QStringLiteral("Тест"),
+        QStringLiteral("Проверте правильность введенных серийных номеров и состояние подключенных приборов, затем "
+                       "повторите попытку"),
+        [this, &list](int i, SerialNumber serial) {
+            return m_link.IdentifyDevice(serial) && m_link.ReadDeviceConfig(serial, list.Configs[std::size_t(i)]);
+        });
+    if (!ok)
         return;
-    }
-    ShowMessage(MsgKind::Information, report, mbOK);
     if (ShowWizard)
         ShowWizard();
 }
