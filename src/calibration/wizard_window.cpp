@@ -9,7 +9,6 @@
 #include "protocol_workbook.h"
 #include "spreadsheet_app.h"
 #include "stages.h"
-#include "ui_wizard_window.h"
 #include "window_keys.h"
 
 #include <QApplication>
@@ -111,23 +110,7 @@ TForm3::~TForm3() = default;
 // and the handlers.
 void TForm3::BuildControls()
 {
-    Ui::TForm3 ui;
-    ui.setupUi(this);
-    GroupBox2 = ui.GroupBox2;
-    Edit2 = ui.Edit2;
-    Edit3 = ui.Edit3;
-    GroupBox6 = ui.GroupBox6;
-    Edit11 = ui.Edit11;
-    BitBtn4 = ui.BitBtn4;
-    ParGrid = ui.ParGrid;
-    FLGRID = ui.FLGRID;
-    Label5 = ui.Label5;
-    Label6 = ui.Label6;
-    Label3 = ui.Label3;
-    Label4 = ui.Label4;
-    BitBtn2 = ui.BitBtn2;
-    BitBtn3 = ui.BitBtn3;
-    BitBtn1 = ui.BitBtn1;
+    setupUi(this);
 
     const std::pair<QPushButton*, QStyle::StandardPixmap> icons[] = {
         {BitBtn4, QStyle::SP_DialogApplyButton},

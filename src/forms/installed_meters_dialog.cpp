@@ -6,7 +6,6 @@
 #include "installed_meters.h"
 #include "messages.h"
 #include "number_text.h"
-#include "ui_installed_meters_dialog.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -62,16 +61,7 @@ TForm4::TForm4(DeviceLink& link, QWidget* parent)
 // handlers.
 void TForm4::BuildControls()
 {
-    Ui::TForm4 ui;
-    ui.setupUi(this);
-    Label1 = ui.Label1;
-    ComboBox1 = ui.ComboBox1;
-    Label2 = ui.Label2;
-    SpinEdit1 = ui.SpinEdit1;
-    Label3 = ui.Label3;
-    SNTable = ui.SNTable;
-    BitBtn1 = ui.BitBtn1;
-    BitBtn2 = ui.BitBtn2;
+    setupUi(this);
 
     for (const char* name : DiameterNames)
         ComboBox1->addItem(QString::fromUtf8(name));
