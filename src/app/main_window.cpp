@@ -15,7 +15,6 @@
 #include "pick_combo_box.h"
 #include "port_list.h"
 #include "reading_lines.h"
-#include "ui_main_window.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -82,39 +81,19 @@ QString TForm1::SettingsFileName()
 // sizes that follow the font and the variant, and the handlers.
 void TForm1::BuildControls()
 {
-    Ui::TForm1 ui;
-    ui.setupUi(this);
-    Label1 = ui.Label1;
-    ComboBox1 = ui.ComboBox1;
-    Label3 = ui.Label3;
-    SpinEdit1 = ui.SpinEdit1;
-    ComboBox2 = ui.ComboBox2;
-    Button1 = ui.Button1;
-    GroupBox1 = ui.GroupBox1;
-    Memo1 = ui.Memo1;
-    Button4 = ui.Button4;
-    GroupBox2 = ui.GroupBox2;
-    Memo2 = ui.Memo2;
-    Button5 = ui.Button5;
-    Button2 = ui.Button2;
-    Button9 = ui.Button9;
-    Button3 = ui.Button3;
-    Button6 = ui.Button6;
-    Button7 = ui.Button7;
-    Button8 = ui.Button8;
-    Label2 = ui.Label2;
+    setupUi(this);
 
     ComboBox2->setEditText(QString());
     SizeMemo(Memo1, 3);
     SizeMemo(Memo2, m_userMode ? 2 : 13);
 
-    connect(ui.ComboBox1, &PickComboBox::droppingDown, this, [this] { RunHandler([this] { ComboBox1DropDown(); }); });
-    connect(ui.ComboBox1, &PickComboBox::changed, this, [this] {
+    connect(ComboBox1, &PickComboBox::droppingDown, this, [this] { RunHandler([this] { ComboBox1DropDown(); }); });
+    connect(ComboBox1, &PickComboBox::changed, this, [this] {
         if (!m_creating)
             RunHandler([this] { ComboBox1Change(); });
     });
-    connect(ui.ComboBox2, &PickComboBox::droppingDown, this, [this] { RunHandler([this] { ComboBox2DropDown(); }); });
-    connect(ui.ComboBox2, &PickComboBox::changed, this, [this] { RunHandler([this] { ComboBox2Change(); }); });
+    connect(ComboBox2, &PickComboBox::droppingDown, this, [this] { RunHandler([this] { ComboBox2DropDown(); }); });
+    connect(ComboBox2, &PickComboBox::changed, this, [this] { RunHandler([this] { ComboBox2Change(); }); });
     ComboBox2->installEventFilter(this);
     ComboBox2->lineEdit()->installEventFilter(this);
 

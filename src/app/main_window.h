@@ -4,25 +4,21 @@
 
 #include "device_link.h"
 #include "program_settings.h"
+#include "ui_main_window.h"
 
 #include <QWidget>
 
 #include <functional>
 
-class QComboBox;
 class TForm2;
 class TForm3;
 class TForm4;
 class TForm5;
 class TForm6;
 class TForm7;
-class QGroupBox;
-class QLabel;
-class QPlainTextEdit;
-class QPushButton;
-class QSpinBox;
 
-class TForm1 : public QWidget {
+// The controls are the members main_window.ui declares.
+class TForm1 : public QWidget, private Ui_TForm1 {
     Q_OBJECT
 
 public:
@@ -85,24 +81,4 @@ private:
     Windows m_windows;
     bool m_shown = false;
     bool m_creating = false;
-
-    QLabel* Label1 = nullptr;
-    QComboBox* ComboBox1 = nullptr;
-    QLabel* Label3 = nullptr;
-    QSpinBox* SpinEdit1 = nullptr;
-    QComboBox* ComboBox2 = nullptr;
-    QPushButton* Button1 = nullptr;
-    QGroupBox* GroupBox1 = nullptr;
-    QPlainTextEdit* Memo1 = nullptr;
-    QPushButton* Button4 = nullptr;
-    QGroupBox* GroupBox2 = nullptr;
-    QPlainTextEdit* Memo2 = nullptr;
-    QPushButton* Button5 = nullptr;
-    QPushButton* Button2 = nullptr;
-    QPushButton* Button9 = nullptr;
-    QPushButton* Button3 = nullptr;
-    QPushButton* Button6 = nullptr;
-    QPushButton* Button7 = nullptr;
-    QPushButton* Button8 = nullptr;
-    QLabel* Label2 = nullptr;
 };

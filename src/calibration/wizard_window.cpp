@@ -9,7 +9,6 @@
 #include "protocol_workbook.h"
 #include "spreadsheet_app.h"
 #include "stages.h"
-#include "ui_wizard_window.h"
 #include "window_keys.h"
 
 #include <QApplication>
@@ -44,10 +43,6 @@ const char* const kCalibrationResume =
 const char* const kVerificationResume =
     "Предыдущий сеанс поверки не был завершен. Для продолжения сеанса нажмите \"Yes\". Или \"NO\" для "
     "запуска калибровки заново, при этом данные предыдущей калибровки будут уничтожены";
-
-// Reports built by the program part their lines with LF CR, as the meters'
-// service notes have always quoted them.
-const QString kLineBreak = QStringLiteral("\n\r");
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
@@ -115,23 +110,7 @@ TForm3::~TForm3() = default;
 // and the handlers.
 void TForm3::BuildControls()
 {
-    Ui::TForm3 ui;
-    ui.setupUi(this);
-    GroupBox2 = ui.GroupBox2;
-    Edit2 = ui.Edit2;
-    Edit3 = ui.Edit3;
-    GroupBox6 = ui.GroupBox6;
-    Edit11 = ui.Edit11;
-    BitBtn4 = ui.BitBtn4;
-    ParGrid = ui.ParGrid;
-    FLGRID = ui.FLGRID;
-    Label5 = ui.Label5;
-    Label6 = ui.Label6;
-    Label3 = ui.Label3;
-    Label4 = ui.Label4;
-    BitBtn2 = ui.BitBtn2;
-    BitBtn3 = ui.BitBtn3;
-    BitBtn1 = ui.BitBtn1;
+    setupUi(this);
 
     const std::pair<QPushButton*, QStyle::StandardPixmap> icons[] = {
         {BitBtn4, QStyle::SP_DialogApplyButton},
@@ -518,40 +497,23 @@ void TForm3::WriteConfigurations()
         return;
     const ButtonsLocked locked{BitBtn1, BitBtn2, BitBtn3, BitBtn4};
     InstalledMeterList& meters = m_run.Meters;
-    QString text;
-    bool failure = false;
     const int count = qBound(0, meters.Count, InstalledMeterList::kMaxMeters);
-    for (int i = 0; i < count; ++i) {
-        if (!text.isEmpty())
-            text += kLineBreak;
-        const SerialNumber serial = meters.Serials[std::size_t(i)];
-        DeviceConfig& config = meters.Configs[std::size_t(i)];
-        bool ok = true;
-        if (m_run.Restored) {
-            // The state file does not hold bytes 52-53; take them from the
-            // meter rather than send zeros in their place.
-            DeviceConfig stored;
-            ok = m_link.ReadDeviceConfig(serial, stored);
-            if (ok) {
-                config.Tail[0] = stored.Tail[0];
-                config.Tail[1] = stored.Tail[1];
-            }
-        }
-        if (ok)
-            ok = m_link.WriteDeviceConfig(serial, serial, config);
-        text += QStringLiteral("Запись коеффициентов SN ") + QString::number(serial) + QLatin1Char('\t');
-        if (ok) {
-            text += QStringLiteral(" OK");
-        } else {
-            failure = true;
-            text += QStringLiteral(" Нет связи");
-        }
-    }
-    if (failure) {
-        text += kLineBreak + QStringLiteral("Ошибка записи! Проверте состояние линии связи подключенных приборов, "
-                                            "затем повторите попытку");
-        ShowMessage(MsgKind::Error, text, mbOK);
-    } else {
-        ShowMessage(MsgKind::Information, text, mbOK);
-    }
+    ReportPerMeter(meters, count, QStringLiteral("Запись коеффициентов"),
+                   QStringLiteral("Ошибка записи! Проверте состояние линии связи подключенных приборов, затем "
+                                  "повторите попытку"),
+                   [this, &meters](int i, SerialNumber serial) {
+                       DeviceConfig& config = meters.Configs[std::size_t(i)];
+                       bool ok = true;
+                       if (m_run.Restored) {
+                           // The state file does not hold bytes 52-53; take them from the
+                           // meter rather than send zeros in their place.
+                           DeviceConfig stored;
+                           ok = m_link.ReadDeviceConfig(serial, stored);
+                           if (ok) {
+                               config.Tail[0] = stored.Tail[0];
+                               config.Tail[1] = stored.Tail[1];
+                           }
+                       }
+                       return ok && m_link.WriteDeviceConfig(serial, serial, config);
+                   });
 }

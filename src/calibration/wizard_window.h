@@ -8,6 +8,7 @@
 #include "messages.h"
 #include "run_state.h"
 #include "session_file.h"
+#include "ui_wizard_window.h"
 
 #include <QDialog>
 
@@ -15,13 +16,9 @@
 #include <optional>
 
 class DeviceLink;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QPushButton;
-class QTableWidget;
 
-class TForm3 : public QDialog {
+// The controls are the members wizard_window.ui declares.
+class TForm3 : public QDialog, private Ui_TForm3 {
     Q_OBJECT
 
 public:
@@ -97,20 +94,4 @@ private:
     DeviceLink& m_link;
     RunState& m_run;
     std::optional<PendingRun> m_pending;
-
-    QGroupBox* GroupBox2 = nullptr;
-    QLineEdit* Edit2 = nullptr;
-    QLineEdit* Edit3 = nullptr;
-    QGroupBox* GroupBox6 = nullptr;
-    QLineEdit* Edit11 = nullptr;
-    QPushButton* BitBtn4 = nullptr;
-    QTableWidget* ParGrid = nullptr;
-    QTableWidget* FLGRID = nullptr;
-    QLabel* Label5 = nullptr;
-    QLabel* Label6 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* Label4 = nullptr;
-    QPushButton* BitBtn2 = nullptr;
-    QPushButton* BitBtn3 = nullptr;
-    QPushButton* BitBtn1 = nullptr;
 };

@@ -1,6 +1,8 @@
 #include "flow_chart.h"
 
+#include "device_link.h"
 #include "handler.h"
+#include "installed_meters.h"
 
 #include <QChart>
 #include <QCheckBox>
@@ -503,6 +505,30 @@ void FlowChartWindow::ResumeTimer()
 {
     if (Scanning())
         Timer1->start();
+}
+
+void FlowChartWindow::PollInstalledMeters(const std::function<QString(int position, SerialNumber serial, double flow)>& title)
+{
+    const InstalledMeterList& list = InstalledMeters();
+    const int count = std::clamp(list.Count, 0, FlowChart::kSeriesCount);
+    for (int i = count; i < FlowChart::kSeriesCount; ++i)
+        Chart1->SetSeriesTitle(i, QStringLiteral("---"));
+    if (!CheckBox1->isChecked())
+        return;
+
+    PollTimerPause pause(*Timer1, [this] { ResumeTimer(); });
+    FlowChart::Batch batch(*Chart1);
+    for (int c = 0; c < count && Scanning(); ++c) {
+        const SerialNumber n = list.Serials[c];
+        DeviceState state{};
+        // A failed read has shown its box, a refused one (another exchange
+        // under way) none.
+        if (!m_link.PollDeviceState(n, state))
+            continue;
+        const double flow = state.FlowRate;
+        Chart1->SetSeriesTitle(c, title(c, n, flow));
+        Chart1->AddPoint(c, flow);
+    }
 }
 
 void FlowChartWindow::done(int result)

@@ -6,6 +6,8 @@
 // part of the two windows that is the same in both: the scan controls, the
 // poll timer and their handlers.
 
+#include "frames.h"
+
 #include <QChartView>
 #include <QColor>
 #include <QDialog>
@@ -150,6 +152,11 @@ protected:
     // operator may close the window or untick the box while a read waits.
     bool Scanning() const;
     void ResumeTimer();
+
+    // The poll of the installed meters, one read a meter while scanning; the
+    // series past the list are titled "---". title names the series of a
+    // meter read; a failed or refused read leaves its series as it was.
+    void PollInstalledMeters(const std::function<QString(int position, SerialNumber serial, double flow)>& title);
 
     DeviceLink& m_link;
     QCheckBox* CheckBox1 = nullptr;

@@ -1,8 +1,6 @@
 #include "flow_setting_dialog.h"
 
-#include "device_link.h"
 #include "handler.h"
-#include "installed_meters.h"
 #include "number_text.h"
 #include "ui_flow_setting_dialog.h"
 
@@ -13,8 +11,6 @@
 #include <QStyle>
 #include <QTimer>
 #include <QToolButton>
-
-#include <algorithm>
 
 TForm5::TForm5(DeviceLink& link, QWidget* parent) : FlowChartWindow(link, parent)
 {
@@ -68,24 +64,7 @@ void TForm5::BitBtn1Click()
 
 void TForm5::Timer1Timer()
 {
-    const InstalledMeterList& list = InstalledMeters();
-    const int count = std::clamp(list.Count, 0, FlowChart::kSeriesCount);
-    for (int i = count; i < FlowChart::kSeriesCount; ++i)
-        Chart1->SetSeriesTitle(i, QStringLiteral("---"));
-    if (!CheckBox1->isChecked())
-        return;
-
-    PollTimerPause pause(*Timer1, [this] { ResumeTimer(); });
-    FlowChart::Batch batch(*Chart1);
-    for (int b = 0; b < count && Scanning(); ++b) {
-        const SerialNumber n = list.Serials[b];
-        DeviceState state{};
-        // A failed read has shown its box; a refused one (another exchange
-        // under way) shows none. Either way the series stays as it was.
-        if (!m_link.PollDeviceState(n, state))
-            continue;
-        const double flow = state.FlowRate;
-        Chart1->SetSeriesTitle(b, FormatText("№ %-5d %03.3f", {static_cast<long long>(n), flow}));
-        Chart1->AddPoint(b, flow);
-    }
+    PollInstalledMeters([](int, SerialNumber n, double flow) {
+        return FormatText("№ %-5d %03.3f", {static_cast<long long>(n), flow});
+    });
 }

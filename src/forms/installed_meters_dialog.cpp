@@ -6,7 +6,6 @@
 #include "installed_meters.h"
 #include "messages.h"
 #include "number_text.h"
-#include "ui_installed_meters_dialog.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -30,8 +29,6 @@ namespace {
 // the charts have room for six meters, so a larger count is never offered.
 constexpr int kMaxCount = InstalledMeterList::kMaxMeters;
 constexpr int kDefaultCount = 4;
-
-const QString kLineBreak = QStringLiteral("\n\r");
 
 QTableWidgetItem* Cell(QTableWidget* grid, int col, int row)
 {
@@ -64,16 +61,7 @@ TForm4::TForm4(DeviceLink& link, QWidget* parent)
 // handlers.
 void TForm4::BuildControls()
 {
-    Ui::TForm4 ui;
-    ui.setupUi(this);
-    Label1 = ui.Label1;
-    ComboBox1 = ui.ComboBox1;
-    Label2 = ui.Label2;
-    SpinEdit1 = ui.SpinEdit1;
-    Label3 = ui.Label3;
-    SNTable = ui.SNTable;
-    BitBtn1 = ui.BitBtn1;
-    BitBtn2 = ui.BitBtn2;
+    setupUi(this);
 
     for (const char* name : DiameterNames)
         ComboBox1->addItem(QString::fromUtf8(name));
@@ -173,29 +161,15 @@ void TForm4::BitBtn1Click()
     std::copy(serials.begin(), serials.begin() + count, list.Serials.begin());
     list.DiameterIndex = ComboBox1->currentIndex();
 
-    QString report;
-    bool failure = false;
-    for (int i = 0; i < list.Count; ++i) {
-        if (!report.isEmpty())
-            report += kLineBreak;
-        const SerialNumber serial = list.Serials[std::size_t(i)];
-        const bool ok = m_link.IdentifyDevice(serial) && m_link.ReadDeviceConfig(serial, list.Configs[std::size_t(i)]);
-        report += QStringLiteral("Тест SN ") + QString::number(serial) + QLatin1Char('\t');
-        if (ok) {
-            report += QStringLiteral(" OK");
-        } else {
-            failure = true;
-            report += QStringLiteral(" Нет связи");
-        }
-    }
-
-    if (failure) {
-        report += kLineBreak + QStringLiteral("Проверте правильность введенных серийных номеров и состояние "
-                                              "подключенных приборов, затем повторите попытку");
-        ShowMessage(MsgKind::Error, report, mbOK);
+    const bool ok = ReportPerMeter(
+        list, list.Count, QStringLiteral("Тест"),
+        QStringLiteral("Проверте правильность введенных серийных номеров и состояние подключенных приборов, затем "
+                       "повторите попытку"),
+        [this, &list](int i, SerialNumber serial) {
+            return m_link.IdentifyDevice(serial) && m_link.ReadDeviceConfig(serial, list.Configs[std::size_t(i)]);
+        });
+    if (!ok)
         return;
-    }
-    ShowMessage(MsgKind::Information, report, mbOK);
     if (ShowWizard)
         ShowWizard();
 }

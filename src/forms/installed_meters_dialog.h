@@ -4,18 +4,16 @@
 // installed-meter list, tests each meter and reads its configuration, and
 // opens the wizard when every meter answered.
 
+#include "ui_installed_meters_dialog.h"
+
 #include <QDialog>
 
 #include <functional>
 
 class DeviceLink;
-class QComboBox;
-class QLabel;
-class QPushButton;
-class QSpinBox;
-class QTableWidget;
 
-class TForm4 : public QDialog {
+// The controls are the members installed_meters_dialog.ui declares.
+class TForm4 : public QDialog, private Ui_TForm4 {
     Q_OBJECT
 
 public:
@@ -45,13 +43,4 @@ private:
     // The accept was refused before anything was stored: keep the dialog
     // open so the user can correct it.
     bool m_stayOpen = false;
-
-    QLabel* Label1 = nullptr;
-    QComboBox* ComboBox1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QSpinBox* SpinEdit1 = nullptr;
-    QLabel* Label3 = nullptr;
-    QTableWidget* SNTable = nullptr;
-    QPushButton* BitBtn1 = nullptr;
-    QPushButton* BitBtn2 = nullptr;
 };

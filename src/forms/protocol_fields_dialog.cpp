@@ -4,7 +4,6 @@
 #include "handler.h"
 #include "ini_file.h"
 #include "messages.h"
-#include "ui_protocol_fields_dialog.h"
 #include "window_keys.h"
 
 #include <QComboBox>
@@ -20,19 +19,7 @@ TForm6::TForm6(ProgramSettings& settings, QWidget* parent) : QDialog(parent), m_
     IgnoreEscape(this);  // no cancel button: only the title bar closes it
 
     // The controls, their captions and layout are in protocol_fields_dialog.ui.
-    Ui::TForm6 ui;
-    ui.setupUi(this);
-    Label1 = ui.Label1;
-    ComboBox1 = ui.ComboBox1;
-    Label2 = ui.Label2;
-    Edit1 = ui.Edit1;
-    Label3 = ui.Label3;
-    Edit2 = ui.Edit2;
-    Label4 = ui.Label4;
-    Edit3 = ui.Edit3;
-    Label5 = ui.Label5;
-    Edit4 = ui.Edit4;
-    BitBtn1 = ui.BitBtn1;
+    setupUi(this);
     BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
 
     connect(BitBtn1, &QPushButton::clicked, this, &TForm6::BitBtn1Click);

@@ -5,15 +5,12 @@
 // names in "Settings.ini".
 
 #include "program_settings.h"
+#include "ui_protocol_fields_dialog.h"
 
 #include <QDialog>
 
-class QComboBox;
-class QLabel;
-class QLineEdit;
-class QPushButton;
-
-class TForm6 : public QDialog {
+// The controls are the members protocol_fields_dialog.ui declares.
+class TForm6 : public QDialog, private Ui_TForm6 {
     Q_OBJECT
 
 public:
@@ -37,16 +34,4 @@ protected:
 
 private:
     ProgramSettings& m_settings;
-
-    QLabel* Label1 = nullptr;
-    QComboBox* ComboBox1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QLineEdit* Edit1 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLineEdit* Edit2 = nullptr;
-    QLabel* Label4 = nullptr;
-    QLineEdit* Edit3 = nullptr;
-    QLabel* Label5 = nullptr;
-    QLineEdit* Edit4 = nullptr;
-    QPushButton* BitBtn1 = nullptr;
 };

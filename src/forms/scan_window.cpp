@@ -69,26 +69,10 @@ void TForm7::Timer1Timer()
         return;
     }
 
-    for (int i = count; i < FlowChart::kSeriesCount; ++i)
-        Chart1->SetSeriesTitle(i, QStringLiteral("---"));
-    if (!CheckBox1->isChecked())
-        return;
-
-    PollTimerPause pause(*Timer1, [this] { ResumeTimer(); });
-    FlowChart::Batch batch(*Chart1);
-    for (int c = 0; c < count && Scanning(); ++c) {
-        const SerialNumber n = list.Serials[c];
-        DeviceState state{};
-        // A failed read has shown its box, a refused one (another exchange
-        // under way) none; the series and the extremes stay as they were.
-        if (!m_link.PollDeviceState(n, state))
-            continue;
-        const double flow = state.FlowRate;
-        const bool withRange = CheckBox3->isChecked();
+    PollInstalledMeters([this](int c, SerialNumber n, double flow) {
         m_extremes[c].Update(flow);
-        Chart1->SetSeriesTitle(c, withRange ? FormatText(kFlowRangeTitle, {static_cast<long long>(n), flow,
-                                                                           m_extremes[c].Range()})
-                                            : FormatText(kFlowTitle, {static_cast<long long>(n), flow}));
-        Chart1->AddPoint(c, flow);
-    }
+        return CheckBox3->isChecked()
+                   ? FormatText(kFlowRangeTitle, {static_cast<long long>(n), flow, m_extremes[c].Range()})
+                   : FormatText(kFlowTitle, {static_cast<long long>(n), flow});
+    });
 }

@@ -157,15 +157,20 @@ bool DeviceLink::LineFree()
     return false;
 }
 
-bool DeviceLink::IdentifyDevice(SerialNumber n)
+bool DeviceLink::Read(SerialNumber n, uint8_t command, const Texts& texts, const std::function<bool()>& onReply)
 {
     if (!LineFree())
         return false;
     BusyScope busy(m_busy);
     CurrentSerialNumber = n;
-    const auto frame = BuildRequest(n, kCmdIdentify);
+    const auto frame = BuildRequest(n, command);
     std::copy(frame.begin(), frame.end(), m_tx.begin());
-    return Exchange(kRequestLength, IdentifyTexts(n), [this] {
+    return Exchange(kRequestLength, texts, onReply);
+}
+
+bool DeviceLink::IdentifyDevice(SerialNumber n)
+{
+    return Read(n, kCmdIdentify, IdentifyTexts(n), [this] {
         CurrentSerialNumber = static_cast<SerialNumber>(m_rx[2] | (m_rx[3] << 8));
         return true;
     });
@@ -173,13 +178,7 @@ bool DeviceLink::IdentifyDevice(SerialNumber n)
 
 bool DeviceLink::ReadDeviceState(SerialNumber n, DeviceState& destination)
 {
-    if (!LineFree())
-        return false;
-    BusyScope busy(m_busy);
-    CurrentSerialNumber = n;
-    const auto frame = BuildRequest(n, kCmdReadState);
-    std::copy(frame.begin(), frame.end(), m_tx.begin());
-    return Exchange(kRequestLength, StateTexts(n), [this, &destination] {
+    return Read(n, kCmdReadState, StateTexts(n), [this, &destination] {
         destination = DecodeDeviceState(m_rx.data() + 5);
         ErrorFlag = false;
         return true;
@@ -193,13 +192,7 @@ bool DeviceLink::PollDeviceState(SerialNumber n, DeviceState& destination)
 
 bool DeviceLink::ReadDeviceConfig(SerialNumber n, DeviceConfig& destination)
 {
-    if (!LineFree())
-        return false;
-    BusyScope busy(m_busy);
-    CurrentSerialNumber = n;
-    const auto frame = BuildRequest(n, kCmdReadConfig);
-    std::copy(frame.begin(), frame.end(), m_tx.begin());
-    return Exchange(kRequestLength, ConfigTexts(), [this, &destination] {
+    return Read(n, kCmdReadConfig, ConfigTexts(), [this, &destination] {
         destination = DecodeDeviceConfig(m_rx.data() + 7);
         ErrorFlag = false;
         return true;

@@ -89,6 +89,9 @@ private:
     // valid reply hands the receive buffer to onReply, whose result is the
     // operation's.
     bool Exchange(int frameLength, const Texts& texts, const std::function<bool()>& onReply);
+    // The reads: a plain request naming the command, then Exchange; they
+    // differ only in the command, the texts and what they take from the reply.
+    bool Read(SerialNumber n, uint8_t command, const Texts& texts, const std::function<bool()>& onReply);
 
     TComPort m_port;
     QTimer m_timer;

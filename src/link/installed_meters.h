@@ -6,7 +6,10 @@
 
 #include "frames.h"
 
+#include <QString>
+
 #include <array>
+#include <functional>
 
 struct InstalledMeterList {
     static constexpr int kMaxMeters = 6;
@@ -26,3 +29,10 @@ struct InstalledMeterList {
 };
 
 InstalledMeterList& InstalledMeters();
+
+// Does act for each of the first count meters of the list, then shows one
+// report with a line a meter, "<action> SN <n>\t OK" or "\t Нет связи";
+// after a failure the advice ends it and the box is an error. True when
+// every meter succeeded.
+bool ReportPerMeter(const InstalledMeterList& list, int count, const QString& action, const QString& advice,
+                    const std::function<bool(int index, SerialNumber serial)>& act);

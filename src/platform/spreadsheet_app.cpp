@@ -1,6 +1,7 @@
 #include "spreadsheet_app.h"
 
 #include "app_paths.h"
+#include "line_protocol.h"
 #include "messages.h"
 #include "process_group.h"
 
@@ -28,42 +29,6 @@ WorkbookViewer& Viewer()
 {
     static WorkbookViewer viewer;
     return viewer;
-}
-
-// Fields of the helper's line protocol: backslash, TAB, LF and CR escaped.
-QByteArray Escape(const QString& field)
-{
-    QByteArray out;
-    for (char c : field.toUtf8()) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-QStringList SplitReply(const QByteArray& line)
-{
-    QList<QByteArray> fields(1);
-    for (qsizetype i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (c == '\t') {
-            fields.append(QByteArray());
-        } else if (c == '\\' && i + 1 < line.size()) {
-            const char e = line[++i];
-            fields.back() += e == 't' ? '\t' : e == 'n' ? '\n' : e == 'r' ? '\r' : e;
-        } else {
-            fields.back() += c;
-        }
-    }
-    QStringList out;
-    for (const QByteArray& f : fields)
-        out << QString::fromUtf8(f);
-    return out;
 }
 
 }  // namespace
@@ -177,19 +142,17 @@ struct OfficeHelperApp::Private {
     {
         if (quit || !Running())
             throw ESpreadsheetError(QStringLiteral("Табличное приложение не запущено"));
-        QByteArray line;
-        for (int i = 0; i < request.size(); ++i) {
-            if (i)
-                line += '\t';
-            line += Escape(request[i]);
-        }
-        line += '\n';
-        process.write(line);
+        std::vector<std::string> fields;
+        for (const QString& field : request)
+            fields.push_back(field.toStdString());
+        process.write(QByteArray::fromStdString(JoinFields(fields) + '\n'));
     }
 
     QStringList Receive(const QString& what, int timeoutMs)
     {
-        QStringList reply = SplitReply(WaitLine(timeoutMs, what.toUtf8().constData()));
+        QStringList reply;
+        for (const std::string& field : SplitFields(WaitLine(timeoutMs, what.toUtf8().constData()).toStdString()))
+            reply << QString::fromStdString(field);
         const QString status = reply.takeFirst();
         if (status == QLatin1String("ok"))
             return reply;

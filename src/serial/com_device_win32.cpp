@@ -250,25 +250,11 @@ public:
 
     int StartRead(void* Buffer, int32_t Length) override
     {
-        FRead = {};
-        FRead.hEvent = FReadDone;
-        if (!::ResetEvent(FReadDone))
-            return LastError();
-        if (::ReadFile(FHandle, Buffer, DWORD(Length), nullptr, &FRead)) {
-            // Done at once (the bytes were there, or a read that returns
-            // immediately by its time limits): nothing to wait for.
-            FReadPending = false;
-            return 0;
-        }
-        int err = LastError();
-        if (err == ERROR_IO_PENDING) {
-            FReadPending = true;
-            return 0;
-        }
-        // No transfer exists: the signal must not say one is in progress.
-        FReadPending = false;
-        ::SetEvent(FReadDone);
-        return err;
+        // A read done at once (the bytes were there, or its time limits let
+        // it return immediately) leaves nothing to wait for.
+        return StartTransfer(FRead, FReadDone, FReadPending, false, [&](OVERLAPPED* Record) {
+            return ::ReadFile(FHandle, Buffer, DWORD(Length), nullptr, Record);
+        });
     }
 
     bool ReadPending() const override { return FReadPending; }
@@ -280,24 +266,11 @@ public:
 
     int StartWrite(const void* Buffer, int32_t Length) override
     {
-        FWrite = {};
-        FWrite.hEvent = FWriteDone;
-        if (!::ResetEvent(FWriteDone))
-            return LastError();
         // Pending either way: the completion wait takes the count from the
         // record, as it does for a write that had to wait.
-        if (::WriteFile(FHandle, Buffer, DWORD(Length), nullptr, &FWrite)) {
-            FWritePending = true;
-            return 0;
-        }
-        int err = LastError();
-        if (err == ERROR_IO_PENDING) {
-            FWritePending = true;
-            return 0;
-        }
-        FWritePending = false;
-        ::SetEvent(FWriteDone);
-        return err;
+        return StartTransfer(FWrite, FWriteDone, FWritePending, true, [&](OVERLAPPED* Record) {
+            return ::WriteFile(FHandle, Buffer, DWORD(Length), nullptr, Record);
+        });
     }
 
     bool WritePending() const override { return FWritePending; }
@@ -341,6 +314,30 @@ private:
     {
         int err = LastError();
         CloseSignals();
+        return err;
+    }
+
+    // Starts an overlapped transfer on its record and signal; PendingWhenDone:
+    // whether a transfer done at once still leaves its count to Complete.
+    template <class Start>
+    int StartTransfer(OVERLAPPED& Record, HANDLE Done, bool& Pending, bool PendingWhenDone, Start start)
+    {
+        Record = {};
+        Record.hEvent = Done;
+        if (!::ResetEvent(Done))
+            return LastError();
+        if (start(&Record)) {
+            Pending = PendingWhenDone;
+            return 0;
+        }
+        int err = LastError();
+        if (err == ERROR_IO_PENDING) {
+            Pending = true;
+            return 0;
+        }
+        // No transfer exists: the signal must not say one is in progress.
+        Pending = false;
+        ::SetEvent(Done);
         return err;
     }
 

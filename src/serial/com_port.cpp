@@ -390,46 +390,37 @@ void TCustomComPort::WaitForRead()
         RaiseError(0, STimeout);
 }
 
-void TCustomComPort::Write(const void* Buffer, int32_t Length, bool WaitOnCompletion)
+void TCustomComPort::Transfer(bool Reading, const void* Buffer, int32_t Length, bool WaitOnCompletion,
+                              const std::function<int()>& Start)
 {
     if (!Active())
         RaiseError(0, SClosedPort);
-    if (FBeforeWrite) {
-        TReadWriteEvent handler = FBeforeWrite;
+    const auto WaitForTransfer = [this, Reading] { Reading ? WaitForRead() : WaitForWrite(); };
+    if (const TReadWriteEvent& before = Reading ? FBeforeRead : FBeforeWrite) {
+        TReadWriteEvent handler = before;
         handler(this, Buffer, Length, WaitOnCompletion);
     }
-    WaitForWrite();
-    FWriteLength = Length;
+    WaitForTransfer();
+    (Reading ? FReadLength : FWriteLength) = Length;
     if (Length > 0) {
-        Check(FDevice->StartWrite(Buffer, Length));
+        Check(Start());
         if (WaitOnCompletion)
-            WaitForWrite();
+            WaitForTransfer();
     }
-    if (FAfterWrite) {
-        TReadWriteEvent handler = FAfterWrite;
+    if (const TReadWriteEvent& after = Reading ? FAfterRead : FAfterWrite) {
+        TReadWriteEvent handler = after;
         handler(this, Buffer, Length, WaitOnCompletion);
     }
 }
 
+void TCustomComPort::Write(const void* Buffer, int32_t Length, bool WaitOnCompletion)
+{
+    Transfer(false, Buffer, Length, WaitOnCompletion, [&] { return FDevice->StartWrite(Buffer, Length); });
+}
+
 void TCustomComPort::Read(void* Buffer, int32_t Length, bool WaitOnCompletion)
 {
-    if (!Active())
-        RaiseError(0, SClosedPort);
-    if (FBeforeRead) {
-        TReadWriteEvent handler = FBeforeRead;
-        handler(this, Buffer, Length, WaitOnCompletion);
-    }
-    WaitForRead();
-    FReadLength = Length;
-    if (Length > 0) {
-        Check(FDevice->StartRead(Buffer, Length));
-        if (WaitOnCompletion)
-            WaitForRead();
-    }
-    if (FAfterRead) {
-        TReadWriteEvent handler = FAfterRead;
-        handler(this, Buffer, Length, WaitOnCompletion);
-    }
+    Transfer(true, Buffer, Length, WaitOnCompletion, [&] { return FDevice->StartRead(Buffer, Length); });
 }
 
 std::string TCustomComPort::ReadAvailable()

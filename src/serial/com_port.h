@@ -237,6 +237,10 @@ private:
     [[noreturn]] void RaiseError(int32_t Code, const std::string& Message);
     void WaitForRead();
     void WaitForWrite();
+    // Read and Write: the handlers around the transfer, the wait for the
+    // previous one, and Start, which begins this one on the device.
+    void Transfer(bool Reading, const void* Buffer, int32_t Length, bool WaitOnCompletion,
+                  const std::function<int()>& Start);
 
     // Event thread.
     uint32_t WaitForEvent();

@@ -27,7 +27,6 @@ MeterSpec Meter(SerialNumber serial, int diameter, uint32_t counter = 0)
     return BenchMeter(serial, diameter, 0, counter, 12.25f);
 }
 
-QString Localised(const char* text) { return QString::fromUtf8(text).replace(QLatin1Char('.'), DecimalSeparator()); }
 
 }  // namespace
 

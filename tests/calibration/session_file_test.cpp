@@ -7,6 +7,7 @@
 #include "number_text.h"
 #include "qt_printers.h"
 #include "session_file.h"
+#include "test_helpers.h"
 
 #include <QDir>
 #include <QFile>
@@ -34,11 +35,6 @@ void WriteAll(const QString& path, const QByteArray& bytes)
     f.write(bytes);
 }
 
-// The user's separator in place of every '.' of a text written with dots.
-QString L(const char* text)
-{
-    return QString::fromUtf8(text).replace(QLatin1Char('.'), DecimalSeparator());
-}
 
 QByteArray LocalisedFixture(const char* name)
 {
@@ -79,7 +75,7 @@ protected:
         run.CalStep = 1;
         run.MaxCalStep = 1;
         entries.Timer = QStringLiteral("60");
-        entries.RefPulseWeight = L("0.1");
+        entries.RefPulseWeight = Localised("0.1");
         entries.RefPulses = QStringLiteral("5800");
         const StageComputation stage({5800, 0.1, 60}, 4, 1, false);
         const int pulses[] = {3850, 3880};
@@ -149,10 +145,10 @@ TEST_F(SessionFileTest, EachStageKeepsItsOwnEntriesIncludingAnEmptyErrorCell)
 
     run.CalStep = 2;
     entries.Timer = QStringLiteral("300");
-    entries.RefPulseWeight = L("0.25");
+    entries.RefPulseWeight = Localised("0.25");
     entries.RefPulses = QStringLiteral("1234");
     entries.MeterPulses = {QStringLiteral("1111"), QStringLiteral("2222")};
-    entries.Errors = {L("1.5"), QString()};
+    entries.Errors = {Localised("1.5"), QString()};
     Save();
     const StageEntries stage2 = entries;
 

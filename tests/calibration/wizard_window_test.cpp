@@ -95,7 +95,6 @@ Expected ExpectedFor(const Bench& b, int meter)
     return e;
 }
 
-QString L(const char* text) { return QString::fromUtf8(text).replace(QLatin1Char('.'), DecimalSeparator()); }
 QString F(const char* format, double v) { return FormatFloat(format, v); }
 
 MeterSpec Meter(SerialNumber serial, int index)
@@ -243,7 +242,7 @@ private:
     void Enter(const Bench& b)
     {
         W<QLineEdit>("Edit11")->setText(QString::number(b.t));
-        W<QLineEdit>("Edit2")->setText(L("0.1"));
+        W<QLineEdit>("Edit2")->setText(Localised("0.1"));
         W<QLineEdit>("Edit3")->setText(QString::number(b.n));
         for (int i = 0; i < kMeters; ++i)
             Grid()->item(1, i + 1)->setText(QString::number(b.g[std::size_t(i)]));
@@ -329,7 +328,7 @@ private slots:
         const char* points[] = {"35.000", "1.500", "0.700", "0.300", "0.150"};
         for (int r = 0; r < 5; ++r) {
             QCOMPARE(FlCell(0, r), QString::fromUtf8(names[r]));
-            QCOMPARE(FlCell(1, r), L(points[r]));
+            QCOMPARE(FlCell(1, r), Localised(points[r]));
         }
 
         QCOMPARE(Grid()->columnCount(), kMeters + 1);
@@ -368,7 +367,7 @@ private slots:
         StartNewRun(false);
 
         Next(false);
-        QCOMPARE(volLabels, QStringList{L("35.000 м3/ч")});
+        QCOMPARE(volLabels, QStringList{Localised("35.000 м3/ч")});
         QCOMPARE(Indicator(), QStringLiteral("0 выполнено 0"));
         QCOMPARE(Buttons(), (QList<bool>{true, false, false, false}));
         QCOMPARE(FlCell(0, 0), QStringLiteral("FL4"));
@@ -377,7 +376,7 @@ private slots:
         Next();
         QCOMPARE(Indicator(), QStringLiteral("1 выполнено 0"));
         QCOMPARE(FlCell(0, 0), QStringLiteral("FL4  ->>>"));
-        QCOMPARE(W<QLabel>("Label6")->text(), L("35.000 м3/ч"));
+        QCOMPARE(W<QLabel>("Label6")->text(), Localised("35.000 м3/ч"));
         QCOMPARE(Buttons(), (QList<bool>{false, true, false, true}));
         // The new stage holds the previous entries until they are typed over.
         QVERIFY(ReadAll("Calibration.ini").contains("[STEP1]\r\nTIMER=\r\n"));
@@ -431,8 +430,8 @@ private slots:
             RunStage(false, s);
             CheckStageResults(s);
         }
-        QCOMPARE(volLabels, (QStringList{L("35.000 м3/ч"), L("1.500 м3/ч"), L("0.700 м3/ч"), L("0.300 м3/ч"),
-                                         L("0.150 м3/ч")}));
+        QCOMPARE(volLabels, (QStringList{Localised("35.000 м3/ч"), Localised("1.500 м3/ч"), Localised("0.700 м3/ч"), Localised("0.300 м3/ч"),
+                                         Localised("0.150 м3/ч")}));
         QCOMPARE(Buttons(), (QList<bool>{true, true, false, true}));
 
         // The end of the run: confirm, then every meter is written while the
@@ -511,7 +510,7 @@ private slots:
         QCOMPARE(ConfigRows(), configs);
         QCOMPARE(Cell(2, 0), QStringLiteral("№ 1202"));
         QCOMPARE(FlCell(0, 2), QStringLiteral("FL2  ->>>"));
-        QCOMPARE(W<QLabel>("Label6")->text(), L("0.700 м3/ч"));
+        QCOMPARE(W<QLabel>("Label6")->text(), Localised("0.700 м3/ч"));
         QCOMPARE(Buttons(), (QList<bool>{true, true, false, false}));  // computing waits for a step
         QVERIFY(f->bench->Received().empty());
         QCOMPARE(InstalledMeters().Count, kMeters);
@@ -544,7 +543,7 @@ private slots:
         StartProgram();
         Resume("Button7");
         QCOMPARE(Indicator(), QStringLiteral("5 выполнено 5"));
-        QCOMPARE(Cell(2, 7), L("1.022000"));  // K2 of meter 2 from the file
+        QCOMPARE(Cell(2, 7), Localised("1.022000"));  // K2 of meter 2 from the file
         f->boxes.clear();
         f->boxes.answer(ModalResult::Ok);
         QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
@@ -671,10 +670,10 @@ private slots:
             for (int i = 0; i < kMeters; ++i)
                 QCOMPARE(Cell(i + 1, 2), F("%1.2f", ExpectedFor(b, i).error));
             if (s == 2)
-                QCOMPARE(Cell(6, 2), L("-100.00"));
+                QCOMPARE(Cell(6, 2), Localised("-100.00"));
             QCOMPARE(ConfigRows(), configs);
         }
-        QCOMPARE(volLabels, (QStringList{L("35.000 м3/ч"), L("0.700 м3/ч"), L("0.300 м3/ч")}));
+        QCOMPARE(volLabels, (QStringList{Localised("35.000 м3/ч"), Localised("0.700 м3/ч"), Localised("0.300 м3/ч")}));
         for (int i = 0; i < kMeters; ++i)
             QVERIFY(InstalledMeters().Configs[std::size_t(i)].K4 == 1.0f && InstalledMeters().Configs[std::size_t(i)].FL0 == 0.15f);
         QVERIFY(QFile::exists(Path("Poverka.ini")));
@@ -768,8 +767,8 @@ private slots:
                   "CALTAB2_IMP_DUZR=3100\r\nCALTAB2_VOL_ZRM=-0,40\r\n");
         StartProgram();
         Resume("Button7");
-        const QStringList stage3{"600", L("0.1"), "1167", "3120", L("0.25"), "3100", L("-0.40")};
-        const QStringList stage2{"300", L("0.1"), "1250", "3330", L("-0.10"), "", ""};
+        const QStringList stage3{"600", Localised("0.1"), "1167", "3120", Localised("0.25"), "3100", Localised("-0.40")};
+        const QStringList stage2{"300", Localised("0.1"), "1250", "3330", Localised("-0.10"), "", ""};
         QCOMPARE(Entries(), stage3);
         QTest::mouseClick(Button("BitBtn2"), Qt::LeftButton);
         QCOMPARE(Entries(), stage2);

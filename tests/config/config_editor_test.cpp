@@ -12,6 +12,7 @@
 #include "number_text.h"
 #include "scripted_file_dialogs.h"
 #include "scripted_messages.h"
+#include "test_helpers.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -68,13 +69,7 @@ private:
     std::unique_ptr<ScopedScriptedFileDialogs> files;
     std::unique_ptr<TForm2> form;
 
-    template <class T> T* Control(const QString& name)
-    {
-        T* c = form->findChild<T*>(name);
-        if (!c)
-            qFatal("no control %s", qPrintable(name));
-        return c;
-    }
+    template <class T> T* Control(const QString& name) { return FindControl<T>(*form, name); }
     QLineEdit* Field(int n) { return Control<QLineEdit>(n == 13 ? QStringLiteral("Edit13") : QStringLiteral("EdPar%1").arg(n)); }
     QComboBox* Diameters() { return Control<QComboBox>(QStringLiteral("ComboBox1")); }
     QString Path(const char* name) const { return dir->filePath(QString::fromUtf8(name)); }

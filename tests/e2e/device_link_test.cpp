@@ -1,12 +1,10 @@
 // The device link against the virtual meter bench over a real pseudo-
 // terminal: what goes on the wire, what the user is told, what comes back.
 
-#include "device_link.h"
 #include "diameter_defaults.h"
-#include "meter_bench.h"
-#include "qt_serial_events.h"
+#include "link_on_bench.h"
 #include "scripted_line.h"
-#include "scripted_messages.h"
+#include "test_helpers.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -24,24 +22,10 @@ using metersim::MeterSpec;
 
 namespace {
 
-void Pump(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, int(ms - t.elapsed()));
-}
-
 std::vector<uint8_t> Bytes(const std::array<uint8_t, 6>& a) { return {a.begin(), a.end()}; }
 
-class DeviceLinkTest : public ::testing::Test {
+class DeviceLinkTest : public ::testing::Test, protected LinkOnBench {
 protected:
-    DeviceLinkTest()
-    {
-        InstallQtSerialEventDelivery();
-        linkPath = (dir.path() + QStringLiteral("/ttyBench")).toStdString();
-    }
-
     MeterBench& Bench(std::initializer_list<MeterSpec> meters, metersim::BenchOptions options = {})
     {
         bench = std::make_unique<MeterBench>(linkPath, options);
@@ -49,12 +33,6 @@ protected:
             bench->AddMeter(m);
         bench->Start();
         return *bench;
-    }
-
-    void OpenPort()
-    {
-        link->ComPort1().SetDeviceName(linkPath);
-        link->ComPort1().Open();
     }
 
     std::vector<std::vector<uint8_t>> ValidFramesReceived() const
@@ -65,12 +43,6 @@ protected:
                 frames.push_back(f.bytes);
         return frames;
     }
-
-    QTemporaryDir dir;
-    std::string linkPath;
-    ScopedScriptedMessages boxes;
-    std::unique_ptr<MeterBench> bench;
-    std::unique_ptr<DeviceLink> link = std::make_unique<DeviceLink>();
 };
 
 MeterSpec Meter(SerialNumber serial, int diameter, double flow = 0)

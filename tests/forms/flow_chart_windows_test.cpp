@@ -32,7 +32,6 @@ namespace {
 
 MeterSpec Meter(SerialNumber serial, double flow) { return BenchMeter(serial, 4, flow); }
 
-QString Localised(const char* text) { return QString::fromUtf8(text).replace(QLatin1Char('.'), DecimalSeparator()); }
 
 void SetList(std::initializer_list<SerialNumber> serials)
 {

@@ -96,10 +96,7 @@ private:
 
     template <class T> static T* Find(const QObject& parent, const char* name)
     {
-        T* c = parent.findChild<T*>(QString::fromLatin1(name));
-        if (!c)
-            qFatal("no control %s", name);
-        return c;
+        return FindControl<T>(parent, QString::fromLatin1(name));
     }
     template <class T> T* Main(const char* name) { return Find<T>(app->Form1(), name); }
     template <class T> T* Wizard(const char* name) { return Find<T>(app->Form3(), name); }

@@ -1,6 +1,7 @@
 #include "protocol_fixtures.h"
 
 #include "ini_file.h"
+#include "test_helpers.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -12,10 +13,6 @@
 
 namespace {
 
-QString Localised(const char* number)
-{
-    return QString::fromLatin1(number).replace(QLatin1Char('.'), DecimalSeparator());
-}
 
 constexpr double kPulseWeightDu50 = 0.15;
 

@@ -14,6 +14,7 @@
 #include "run_state.h"
 #include "scripted_messages.h"
 #include "spreadsheet_app.h"
+#include "test_helpers.h"
 
 #include <QCoreApplication>
 #include <QCursor>
@@ -31,10 +32,6 @@
 
 namespace {
 
-QString Localised(const char* number)
-{
-    return QString::fromLatin1(number).replace(QLatin1Char('.'), DecimalSeparator());
-}
 
 bool Russian()
 {

@@ -7,11 +7,9 @@
 // fault ends.
 
 #include "bench_faults.h"
-#include "device_link.h"
 #include "diameter_defaults.h"
-#include "meter_bench.h"
-#include "qt_serial_events.h"
-#include "scripted_messages.h"
+#include "link_on_bench.h"
+#include "test_helpers.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -28,22 +26,8 @@ using std::chrono::milliseconds;
 
 namespace {
 
-void Pump(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, int(ms - t.elapsed()));
-}
-
-class FaultInjection : public ::testing::TestWithParam<std::tuple<Fault, Op>> {
+class FaultInjection : public ::testing::TestWithParam<std::tuple<Fault, Op>>, protected LinkOnBench {
 protected:
-    FaultInjection()
-    {
-        InstallQtSerialEventDelivery();
-        linkPath = (dir.path() + QStringLiteral("/ttyBench")).toStdString();
-    }
-
     bool Run(Op op, SerialNumber n)
     {
         DeviceState s;
@@ -61,17 +45,10 @@ protected:
     void Reopen()
     {
         link->ComPort1().Close();
-        link->ComPort1().SetDeviceName(linkPath);
-        link->ComPort1().Open();
+        OpenPort();
     }
 
     void ExpectOneRequestAtATime() { EXPECT_EQ(RequestOverlaps(*bench), ""); }
-
-    QTemporaryDir dir;
-    std::string linkPath;
-    ScopedScriptedMessages boxes;
-    std::unique_ptr<MeterBench> bench;
-    std::unique_ptr<DeviceLink> link = std::make_unique<DeviceLink>();
 };
 
 TEST_P(FaultInjection, ToldSurvivedAndRecovered)
@@ -85,8 +62,7 @@ TEST_P(FaultInjection, ToldSurvivedAndRecovered)
         bench->AddMeter(m);
     const SerialNumber target = FaultTarget(fault);
     bench->Start();
-    link->ComPort1().SetDeviceName(linkPath);
-    link->ComPort1().Open();
+    OpenPort();
 
     BreakLine(fault, *bench);
     if (fault == Fault::UnplugMidReply)

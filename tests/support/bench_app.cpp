@@ -73,11 +73,6 @@ std::vector<SerialNumber> BenchApp::RequestedSerials() const
     return out;
 }
 
-void BenchApp::MissingControl(const char* name)
-{
-    qFatal("no control %s", name);
-}
-
 metersim::MeterSpec BenchMeter(SerialNumber serial, int diameterIndex, double flow, uint32_t counter)
 {
     metersim::MeterSpec m;

@@ -7,6 +7,7 @@
 #include "meter_bench.h"
 #include "scanner_app.h"
 #include "scripted_messages.h"
+#include "test_helpers.h"
 
 #include <QByteArray>
 #include <QString>
@@ -53,19 +54,13 @@ public:
     // A named child control; the test stops at once when it does not exist.
     template <class T> static T* Find(const QObject& parent, const char* name)
     {
-        T* c = parent.findChild<T*>(QString::fromUtf8(name));
-        if (!c)
-            MissingControl(name);
-        return c;
+        return FindControl<T>(parent, QString::fromUtf8(name));
     }
 
     QTemporaryDir dir;
     ScopedScriptedMessages boxes;
     std::unique_ptr<metersim::MeterBench> bench;
     std::unique_ptr<ScannerApplication> app;
-
-private:
-    [[noreturn]] static void MissingControl(const char* name);
 };
 
 // A meter of the given diameter index with a constant flow and a still

@@ -1,21 +1,11 @@
 #include "window_shots.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
 #include <QWidget>
 
 #include <cstdio>
-
-void Pump(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
 
 bool SaveShot(QWidget& w, const QString& file, ShotArea area, int settleMs)
 {

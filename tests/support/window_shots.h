@@ -2,12 +2,11 @@
 // Pictures of the program's windows for docs/screenshots, shared by the
 // screenshot programs. Run them under Xvfb so a picture is the X server's own.
 
+#include "test_helpers.h"
+
 #include <QString>
 
 class QWidget;
-
-// Lets the event loop run for `ms`, so windows settle before a picture.
-void Pump(int ms);
 
 // What a picture holds under an X server: the window's frame as
 // `import -window root -crop` would cut it, or the whole screen.

@@ -1,6 +1,7 @@
 #pragma once
-// The helper's line protocol (platform/spreadsheet_app.cpp is the other end):
-// one request per line, fields separated by TAB; in a field, backslash, TAB,
+// The line protocol between the program (spreadsheet_app.cpp) and the office
+// helper (tools/office-helper); plain C++ so that both link this one copy.
+// One request per line, fields separated by TAB; in a field, backslash, TAB,
 // LF and CR are written \\, \t, \n and \r. One reply line per request: "ok"
 // with result fields, "error" with a message, or "unavailable" with a
 // message when there is no office to drive. While "start" runs, a line
