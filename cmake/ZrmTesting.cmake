@@ -5,7 +5,7 @@
 set(ZRM_TEST_LOCALES "C" "ru_RU.UTF-8")
 
 function(zrm_test_locales out)
-  cmake_parse_arguments(arg "LOCALE_FREE" "" "" ${ARGN})
+  cmake_parse_arguments(arg "LOCALE_FREE" "SECONDS" "" ${ARGN})
   if(arg_LOCALE_FREE)
     set(${out} "ru_RU.UTF-8" PARENT_SCOPE)
   else()
@@ -28,8 +28,12 @@ function(zrm_add_gtest target)
 endfunction()
 
 # Qt Test programs (windows, offscreen): one CTest test per program and locale.
+# SECONDS gives a long program's usual run time: ctest starts the costliest
+# tests first, and without its own timings (a fresh build tree) it would
+# otherwise start a long one last, with the other core idle meanwhile.
 function(zrm_add_qtest target)
   target_link_libraries(${target} PRIVATE Qt6::Test)
+  cmake_parse_arguments(arg "" "SECONDS" "" ${ARGN})
   zrm_test_locales(locales ${ARGN})
   foreach(loc IN LISTS locales)
     string(REPLACE "." "_" suffix "${loc}")
@@ -37,5 +41,8 @@ function(zrm_add_qtest target)
     set_tests_properties(${target}.${suffix} PROPERTIES
       ENVIRONMENT "LC_ALL=${loc};LANG=${loc};QT_QPA_PLATFORM=offscreen"
       TIMEOUT 600)
+    if(arg_SECONDS)
+      set_tests_properties(${target}.${suffix} PROPERTIES COST ${arg_SECONDS})
+    endif()
   endforeach()
 endfunction()
