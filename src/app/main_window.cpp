@@ -15,17 +15,16 @@
 #include "pick_combo_box.h"
 #include "port_list.h"
 #include "reading_lines.h"
+#include "window_behaviour.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QSpinBox>
 
 #include <utility>
@@ -188,8 +187,7 @@ void TForm1::showEvent(QShowEvent* event)
     if (m_shown)
         return;
     m_shown = true;
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CentreOnScreen(*this);
     RunHandler([this] { FormShow(); });
 }
 

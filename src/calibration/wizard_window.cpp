@@ -9,17 +9,15 @@
 #include "protocol_workbook.h"
 #include "spreadsheet_app.h"
 #include "stages.h"
-#include "window_keys.h"
+#include "window_behaviour.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QHideEvent>
 #include <QShowEvent>
 #include <QStyle>
@@ -297,8 +295,7 @@ void TForm3::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CentreOnScreen(*this);
     RunHandler([this] { FormShow(); });
 }
 

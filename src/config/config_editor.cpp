@@ -7,16 +7,14 @@
 #include "messages.h"
 #include "number_text.h"
 #include "ui_config_editor.h"
-#include "window_keys.h"
+#include "window_behaviour.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QStyle>
 #include <QToolButton>
 
@@ -103,8 +101,7 @@ void TForm2::BuildControls()
 void TForm2::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CentreOnScreen(*this);
 }
 
 EditorTexts TForm2::Texts() const

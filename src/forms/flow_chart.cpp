@@ -3,18 +3,17 @@
 #include "device_link.h"
 #include "handler.h"
 #include "installed_meters.h"
+#include "window_behaviour.h"
 
 #include <QChart>
 #include <QCheckBox>
 #include <QFontDatabase>
 #include <QGraphicsItem>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QPainter>
-#include <QScreen>
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QTimer>
@@ -542,10 +541,8 @@ void FlowChartWindow::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;  // restored from the task bar, not opened
-    if (!(windowState() & Qt::WindowMaximized)) {
-        if (QScreen* screen = QGuiApplication::primaryScreen())
-            move(screen->availableGeometry().center() - rect().center());
-    }
+    if (!(windowState() & Qt::WindowMaximized))
+        CentreOnScreen(*this);
     RunHandler([this] { FormShow(); });
 }
 

@@ -6,15 +6,14 @@
 #include "installed_meters.h"
 #include "messages.h"
 #include "number_text.h"
+#include "window_behaviour.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QStyle>
@@ -97,8 +96,7 @@ void TForm4::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CentreOnScreen(*this);
     RunHandler([this] { FormShow(); });
 }
 

@@ -4,14 +4,12 @@
 #include "handler.h"
 #include "ini_file.h"
 #include "messages.h"
-#include "window_keys.h"
+#include "window_behaviour.h"
 
 #include <QComboBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QStyle>
 
 TForm6::TForm6(ProgramSettings& settings, QWidget* parent) : QDialog(parent), m_settings(settings)
@@ -72,7 +70,6 @@ void TForm6::BitBtn1Click()
 void TForm6::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    CentreOnScreen(*this);
 }
 

@@ -4,7 +4,7 @@
 #include "installed_meters.h"
 #include "number_text.h"
 #include "ui_scan_window.h"
-#include "window_keys.h"
+#include "window_behaviour.h"
 
 #include <QCheckBox>
 #include <QKeyEvent>

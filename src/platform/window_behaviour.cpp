@@ -1,4 +1,7 @@
-#include "window_keys.h"
+#include "window_behaviour.h"
+
+#include <QGuiApplication>
+#include <QScreen>
 
 #include <QEvent>
 #include <QKeyEvent>
@@ -25,4 +28,10 @@ protected:
 void IgnoreEscape(QWidget* window)
 {
     window->installEventFilter(new EscapeFilter(window));
+}
+
+void CentreOnScreen(QWidget& window)
+{
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        window.move(screen->availableGeometry().center() - window.rect().center());
 }

@@ -1,5 +1,6 @@
 #pragma once
-// Keys a window handles the same way wherever it is.
+// What every window does the same way: the keys it leaves alone, and where
+// it first appears.
 
 class QWidget;
 
@@ -7,3 +8,6 @@ class QWidget;
 // would drop what the user typed. The window is left by its own buttons or
 // the title bar's close button. (An open cell editor still takes Esc back.)
 void IgnoreEscape(QWidget* window);
+
+// Centred on the primary screen's available area (not behind a panel).
+void CentreOnScreen(QWidget& window);
