@@ -60,7 +60,7 @@ ReplacementFile::~ReplacementFile()
         ::DeleteFileW(WinName(m_path).c_str());
 }
 
-// What the original has is kept by ReplaceFileW when the file takes its place.
+// What the replaced file has is kept by ReplaceFileW when this one takes its place.
 bool ReplacementFile::write(const QByteArray& bytes, const FileStatus&)
 {
     if (!isOpen())
