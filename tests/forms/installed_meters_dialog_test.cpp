@@ -54,6 +54,18 @@ class InstalledMetersDialogTest : public QObject {
 private:
     std::unique_ptr<BenchApp> f;
 
+    // Meter 101 on the bench while the list still holds another run's meter:
+    // a refused entry must leave that list as it is.
+    InstalledMeterList StartOverAnotherList()
+    {
+        Start({Meter(101, 4)});
+        InstalledMeterList before;
+        before.Count = 1;
+        before.Serials[0] = 7;
+        before.DiameterIndex = 2;
+        InstalledMeters() = before;
+        return before;
+    }
     void Start(const std::vector<MeterSpec>& meters)
     {
         QVERIFY(f->Start(meters, false));
@@ -199,12 +211,7 @@ private slots:
 
     void aCellThatIsNoNumberStopsBeforeAnythingIsStored()
     {
-        Start({Meter(101, 4)});
-        InstalledMeterList before;
-        before.Count = 1;
-        before.Serials[0] = 7;
-        before.DiameterIndex = 2;
-        InstalledMeters() = before;
+        const InstalledMeterList before = StartOverAnotherList();
         Enter(4, {"101", "12a", "103"});
         Accept();
         QCOMPARE(f->boxes.shown(), (std::vector<ShownMessage>{{MsgKind::Error, "'12a' is not a valid integer value.", mbOK}}));
@@ -230,12 +237,7 @@ private slots:
 
     void noDiameterIsRefusedAndTheDialogStaysOpen()
     {
-        Start({Meter(101, 4)});
-        InstalledMeterList before;
-        before.Count = 1;
-        before.Serials[0] = 7;
-        before.DiameterIndex = 2;
-        InstalledMeters() = before;
+        const InstalledMeterList before = StartOverAnotherList();
         Control<QSpinBox>("SpinEdit1")->setValue(1);
         SetSerial(1, QStringLiteral("101"));
         Accept();
