@@ -127,7 +127,10 @@ int RunScanner(int argc, char** argv, bool userMode)
                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&qtTexts);
     QApplication::setQuitOnLastWindowClosed(true);
-    TraceToFileFromEnvironment();
+    // Started from a menu, the program has no standard error to be read.
+    const QString traceProblem = TraceToFileFromEnvironment();
+    if (!traceProblem.isEmpty())
+        ShowMessage(MsgKind::Warning, traceProblem);
     // Installed or portable: see app_paths.h.
     bool created = true;
     const AppLocations where =

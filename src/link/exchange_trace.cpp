@@ -1,9 +1,13 @@
 #include "exchange_trace.h"
 
+#include "file_access.h"
+
+#include <QDir>
 #include <QFile>
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 const char* const kTraceEnvironmentVariable = "ZRM_TRACE";
 
@@ -57,20 +61,81 @@ void TraceToStandardError()
     });
 }
 
-bool TraceToFile(const QString& path)
+namespace {
+
+// The file behind the trace, rolled over at its limit. A write that fails
+// (a full disk) ends the trace, said once on standard error: the exchange it
+// records goes on.
+class TraceFile {
+public:
+    TraceFile(QString path, qint64 limit) : m_path(std::move(path)), m_limit(limit) {}
+
+    QString Open()
+    {
+        const QString problem = OpenForAppend(m_path, m_file);
+        m_size = problem.isEmpty() ? m_file.size() : 0;
+        return problem;
+    }
+
+    void Write(const QByteArray& line)
+    {
+        if (!m_file.isOpen())
+            return;
+        const QByteArray bytes = line + '\n';
+        if (m_size > 0 && m_size + bytes.size() > m_limit && !Roll())
+            return;
+        if (m_file.write(bytes) != bytes.size()) {
+            Stop(m_file.errorString());
+            return;
+        }
+        m_size += bytes.size();
+    }
+
+private:
+    bool Roll()
+    {
+        m_file.close();
+        const QString previous = m_path + QStringLiteral(".1");
+        QFile::remove(previous);
+        QFile::rename(m_path, previous);
+        const QString problem = Open();
+        if (!problem.isEmpty())
+            Stop(problem);
+        return problem.isEmpty();
+    }
+
+    void Stop(const QString& why)
+    {
+        m_file.close();
+        std::fprintf(stderr, "%s: %s: %s\n", kTraceEnvironmentVariable, m_path.toLocal8Bit().constData(),
+                     why.toLocal8Bit().constData());
+    }
+
+    QString m_path;
+    qint64 m_limit;
+    QFile m_file;
+    qint64 m_size = 0;
+};
+
+}  // namespace
+
+QString TraceToFile(const QString& path, qint64 limit)
 {
-    auto file = std::make_shared<QFile>(path);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        return false;
-    SetTraceSink([file](const QByteArray& line) { file->write(line + '\n'); });
-    return true;
+    auto file = std::make_shared<TraceFile>(path, limit);
+    const QString problem = file->Open();
+    if (problem.isEmpty())
+        SetTraceSink([file](const QByteArray& line) { file->Write(line); });
+    return problem;
 }
 
-void TraceToFileFromEnvironment()
+QString TraceToFileFromEnvironment()
 {
     const QString path = qEnvironmentVariable(kTraceEnvironmentVariable);
     if (path.isEmpty())
-        return;
-    if (!TraceToFile(path))
-        std::fprintf(stderr, "%s: cannot open %s\n", kTraceEnvironmentVariable, path.toLocal8Bit().constData());
+        return {};
+    const QString problem = TraceToFile(path);
+    if (problem.isEmpty())
+        return {};
+    return QStringLiteral("Обмен с приборами не записывается: файл %1=%2 не открыт (%3).")
+        .arg(QString::fromLatin1(kTraceEnvironmentVariable), QDir::toNativeSeparators(path), problem);
 }

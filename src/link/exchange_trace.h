@@ -29,9 +29,16 @@ void TraceReply(const QByteArray& reply);  // nothing for an empty reply
 
 // Lines to standard error.
 void TraceToStandardError();
+// A trace file is kept under this size: past it the file becomes
+// "<file>.1" (replacing the one before) and a new one is started, so a
+// forgotten trace never fills the disk.
+constexpr qint64 kTraceFileLimit = 10 * 1024 * 1024;
 // Lines appended to a file, each written through at once so a crash loses
-// none. False (and the trace left as it was) when the file cannot be opened.
-bool TraceToFile(const QString& path);
-// At program start: traces to the file ZRM_TRACE names, if it names one; a
-// file that cannot be opened is reported on standard error.
-void TraceToFileFromEnvironment();
+// none. Only a regular file (or a new one) is opened, and never waited for:
+// a FIFO or a device in its place is refused. Empty on success; else the
+// reason, for the user, and the trace is left as it was.
+QString TraceToFile(const QString& path, qint64 limit = kTraceFileLimit);
+// At program start: traces to the file ZRM_TRACE names, if it names one.
+// Empty when it does not or the trace runs; else what to tell the user (the
+// windows in a box, the command-line tool on standard error).
+QString TraceToFileFromEnvironment();

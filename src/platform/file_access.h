@@ -7,6 +7,8 @@
 
 #include <functional>
 
+class QFile;
+
 enum class FileLoad { Ok, Missing, Unusable };
 
 // Reads a regular file of at most maxSize bytes whole. A directory, a device,
@@ -28,3 +30,9 @@ DirectoryMade MakePrivateDirectory(const QString& path);
 // holding more than maxSize + 1 bytes: the size may change under us.
 FileLoad ReadToEnd(const std::function<qint64(char*, qint64)>& read, qint64 sizeHint, qint64 maxSize,
                    QByteArray& bytes);
+
+// Opens path for appending, creating it when missing, never waiting: anything
+// but a regular file in its place (a FIFO without a reader, a device, a
+// directory) is refused at once. Empty on success, else the reason, for the
+// user.
+QString OpenForAppend(const QString& path, QFile& file);

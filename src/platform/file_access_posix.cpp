@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,4 +64,25 @@ DirectoryMade MakePrivateDirectory(const QString& path)
     if (::mkdir(FsName(path).constData(), 0700) == 0)
         return DirectoryMade::Created;
     return errno == EEXIST ? DirectoryMade::Exists : DirectoryMade::Failed;
+}
+
+QString OpenForAppend(const QString& path, QFile& file)
+{
+    // Non-blocking open: a FIFO without a reader fails at once (ENXIO)
+    // instead of waiting for one.
+    const int fd = ::open(FsName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
+                          0644);
+    if (fd < 0)
+        return errno == ENXIO ? QStringLiteral("это не обычный файл") : QString::fromLocal8Bit(std::strerror(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return QStringLiteral("это не обычный файл");
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return file.errorString();
+    }
+    return {};
 }

@@ -3,6 +3,10 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <QFile>
+
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 namespace {
@@ -54,4 +58,27 @@ DirectoryMade MakePrivateDirectory(const QString& path)
     if (::CreateDirectoryW(WinName(path).c_str(), nullptr))
         return DirectoryMade::Created;
     return ::GetLastError() == ERROR_ALREADY_EXISTS ? DirectoryMade::Exists : DirectoryMade::Failed;
+}
+
+QString OpenForAppend(const QString& path, QFile& file)
+{
+    const HANDLE h = ::CreateFileW(WinName(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return QStringLiteral("ошибка Windows %1").arg(::GetLastError());
+    // A device or a pipe opened by its name is no disk file.
+    if (::GetFileType(h) != FILE_TYPE_DISK) {
+        ::CloseHandle(h);
+        return QStringLiteral("это не обычный файл");
+    }
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_APPEND | _O_BINARY);
+    if (fd < 0) {
+        ::CloseHandle(h);
+        return QStringLiteral("не удалось открыть");
+    }
+    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::_close(fd);
+        return file.errorString();
+    }
+    return {};
 }

@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -22,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <functional>
 #include <memory>
 
@@ -339,6 +341,41 @@ TEST_F(CliTest, TraceShowsEveryFrame)
             traced << m.captured(1);
         }
         EXPECT_EQ(traced, expected) << (toFile ? "file" : "stderr");
+    }
+}
+
+// A trace that cannot hurt the command: a FIFO nobody reads is refused at
+// once (said on stderr, the command done), and a file at its limit is rolled
+// over into "<file>.1" rather than grown.
+TEST_F(CliTest, TraceFileIsBoundedAndNeverWaitedFor)
+{
+    const QString fifo = Path(QStringLiteral("trace.fifo"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString full = Path(QStringLiteral("trace.txt"));
+    {
+        QFile f(full);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(10 * 1024 * 1024 - 16));
+    }
+    for (const QString& trace : {fifo, full}) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("ZRM_TRACE"), trace);
+        QElapsedTimer clock;
+        clock.start();
+        const CliRun r = Run({QStringLiteral("read"), QStringLiteral("12345")}, {}, env);
+        ASSERT_EQ(r.status, 0) << r.err.toStdString();
+        EXPECT_LT(clock.elapsed(), 10000);
+        if (trace == fifo) {
+            EXPECT_EQ(r.err, QStringLiteral("zrm-cli: Обмен с приборами не записывается: файл ZRM_TRACE=%1 не открыт "
+                                            "(это не обычный файл).\n")
+                                 .arg(fifo));
+            continue;
+        }
+        EXPECT_EQ(r.err, QString());
+        EXPECT_EQ(QFileInfo(full + QStringLiteral(".1")).size(), 10 * 1024 * 1024 - 16);
+        QFile f(full);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll().count('\n'), 4);  // two requests, two replies
     }
 }
 

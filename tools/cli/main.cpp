@@ -381,7 +381,9 @@ int main(int argc, char** argv)
             return UsageError(QStringLiteral("--count needs a positive number"));
     }
 
-    TraceToFileFromEnvironment();
+    const QString traceProblem = TraceToFileFromEnvironment();
+    if (!traceProblem.isEmpty())
+        Err(QStringLiteral("zrm-cli: ") + traceProblem + QLatin1Char('\n'));
     if (parser.isSet(trace))
         TraceToStandardError();
 
