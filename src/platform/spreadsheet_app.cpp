@@ -60,7 +60,8 @@ bool ShowWorkbookToUser(const QString& path)
 struct OfficeHelperApp::Private {
     Options options;
     QProcess process;
-    QByteArray replies;
+    QByteArray incoming;  // the helper's output not yet a whole line
+    QByteArray replies;   // whole reply lines, not yet read
     QByteArray errorTail;  // the helper's last words, for the error text
     HelperProcessGroup group;
     std::unique_ptr<QTemporaryDir> profile;
@@ -71,6 +72,24 @@ struct OfficeHelperApp::Private {
     QString workbook;
 
     bool Running() const { return process.state() != QProcess::NotRunning; }
+
+    // The helper's output as it comes, whoever waits for it or not: the
+    // office's process group is noted the moment it is told (an office
+    // started in advance may wait long for its first request), the replies
+    // are kept for WaitLine.
+    void Collect()
+    {
+        incoming += process.readAllStandardOutput();
+        qsizetype nl;
+        while ((nl = incoming.indexOf('\n')) >= 0) {
+            const QByteArray line = incoming.left(nl + 1);
+            incoming.remove(0, nl + 1);
+            if (line.startsWith("office\t"))
+                group.NoteOfficeGroup(line.mid(7).trimmed().toLongLong());
+            else
+                replies += line;
+        }
+    }
 
     QString Diagnostics() const
     {
@@ -104,18 +123,12 @@ struct OfficeHelperApp::Private {
             if (nl >= 0) {
                 QByteArray line = replies.left(nl);
                 replies.remove(0, nl + 1);
-                // The office's process group, told while it starts.
-                if (line.startsWith("office\t")) {
-                    group.NoteOfficeGroup(line.mid(7).toLongLong());
-                    continue;
-                }
                 return line;
             }
             if (!Running()) {
                 // Its last lines may still wait in the pipe.
-                const QByteArray rest = process.readAllStandardOutput();
-                if (!rest.isEmpty()) {
-                    replies += rest;
+                if (process.bytesAvailable() > 0) {
+                    Collect();
                     continue;
                 }
                 // Whatever ended the helper, its office must not outlive it.
@@ -187,6 +200,7 @@ struct OfficeHelperApp::Private {
         if (!options.officeProgramDir.isEmpty())
             args << QStringLiteral("--office-dir") << options.officeProgramDir;
         quit = false;
+        incoming.clear();
         replies.clear();
         errorTail.clear();
         process.setProgram(helper);
@@ -242,8 +256,13 @@ OfficeHelperApp::OfficeHelperApp() : OfficeHelperApp(Options{}) {}
 OfficeHelperApp::OfficeHelperApp(Options options) : d(std::make_unique<Private>())
 {
     d->options = std::move(options);
-    QObject::connect(&d->process, &QProcess::readyReadStandardOutput,
-                     [p = d.get()] { p->replies += p->process.readAllStandardOutput(); });
+    QObject::connect(&d->process, &QProcess::readyReadStandardOutput, [p = d.get()] { p->Collect(); });
+    // A helper that ends, however (a crash, the OOM killer), takes its
+    // office along: the office is ours alone and nobody else would end it.
+    QObject::connect(&d->process, &QProcess::finished, [p = d.get()] {
+        p->Collect();
+        p->group.KillOffice();
+    });
     QObject::connect(&d->process, &QProcess::readyReadStandardError, [p = d.get()] {
         p->errorTail += p->process.readAllStandardError();
         if (p->errorTail.size() > 4096)

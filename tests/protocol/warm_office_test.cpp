@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
@@ -39,6 +40,20 @@ int MarkedProcesses(const QByteArray& mark)
             ++found;
     }
     return found;
+}
+
+// The marked process whose executable has this file name, or 0.
+qint64 MarkedProcess(const QByteArray& mark, const char* executable)
+{
+    for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile environ(QStringLiteral("/proc/%1/environ").arg(name));
+        if (!environ.open(QIODevice::ReadOnly) || !environ.readAll().split('\0').contains(mark))
+            continue;
+        if (QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(name))).fileName() ==
+            QLatin1String(executable))
+            return name.toLongLong();
+    }
+    return 0;
 }
 
 // Waits until count(marked) satisfies done, up to ms; the time it took, or -1.
@@ -95,6 +110,26 @@ private slots:
         const qint64 gone = WaitFor(mark, [](int n) { return n == 0; }, 1000);
         QVERIFY2(gone >= 0, qPrintable(QStringLiteral("%1 processes left after 1 s").arg(MarkedProcesses(mark))));
         qunsetenv(kMarkName.constData());
+    }
+
+    // The helper of an office started in advance killed (SIGKILL), while
+    // its office still starts: the program ends the office itself.
+    void aKilledHelperLeavesNoOffice()
+    {
+        const QByteArray value = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
+        const QByteArray mark = kMarkName + '=' + value;
+        qputenv(kMarkName.constData(), value);
+        WarmUpSpreadsheetApp();
+        qunsetenv(kMarkName.constData());
+        // The helper and the office it started.
+        QVERIFY2(WaitFor(mark, [](int n) { return n >= 2; }, 60000) >= 0, "the office did not start");
+        const qint64 helper = MarkedProcess(mark, "zrm-office-helper");
+        QVERIFY(helper > 0);
+        ::kill(pid_t(helper), SIGKILL);
+        const qint64 gone = WaitFor(mark, [](int n) { return n == 0; }, 5000);
+        const int left = MarkedProcesses(mark);
+        CoolDownSpreadsheetApp();
+        QVERIFY2(gone >= 0, qPrintable(QStringLiteral("%1 processes left after 5 s").arg(left)));
     }
 
     // The program killed (SIGKILL) with its office started in advance.

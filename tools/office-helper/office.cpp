@@ -148,13 +148,31 @@ pid_t Office::Start(const std::string& localeTag, const std::string& profileDir,
     const char* codeset = nl_langinfo(CODESET);
     const bool utf8 = codeset && (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "utf8") == 0);
 
+    // The office waits at this gate until its process group has been told
+    // (started), so that whoever ends the office knows it before it runs: a
+    // helper killed in between closes the gate's other end, and the child
+    // ends without starting anything.
+    int gate[2];
+    if (pipe2(gate, O_CLOEXEC) != 0)
+        throw OfficeError(std::string("pipe: ") + std::strerror(errno));
     const pid_t pid = fork();
-    if (pid < 0)
-        throw OfficeError(std::string("fork: ") + std::strerror(errno));
+    if (pid < 0) {
+        const int error = errno;
+        close(gate[0]);
+        close(gate[1]);
+        throw OfficeError(std::string("fork: ") + std::strerror(error));
+    }
     if (pid == 0) {
         // A group of its own, so that the office and everything it starts
         // can be ended together. Its output must not reach our reply stream.
         setpgid(0, 0);
+        close(gate[1]);
+        char go = 0;
+        ssize_t got;
+        while ((got = read(gate[0], &go, 1)) < 0 && errno == EINTR) {
+        }
+        if (got != 1)
+            _exit(126);
         const int devnull = open("/dev/null", O_RDWR);
         if (devnull >= 0)
             dup2(devnull, 0);
@@ -167,9 +185,14 @@ pid_t Office::Start(const std::string& localeTag, const std::string& profileDir,
         _exit(127);
     }
     setpgid(pid, pid);
+    close(gate[0]);
     m_pid = pid;
     if (started)
         started(pid);
+    const char go = 1;
+    while (write(gate[1], &go, 1) < 0 && errno == EINTR) {
+    }
+    close(gate[1]);
 
     try {
         setenv("URE_BOOTSTRAP", ("vnd.sun.star.pathname:" + m_programDir + "/fundamentalrc").c_str(), 1);
