@@ -83,6 +83,7 @@ void TForm1::BuildControls()
     setupUi(this);
 
     ComboBox2->setEditText(QString());
+    m_serialShown = SpinEdit1->value();
     SizeMemo(Memo1, 3);
     SizeMemo(Memo2, m_userMode ? 2 : 13);
 
@@ -139,7 +140,8 @@ void TForm1::SetPortButtonsEnabled(bool enabled)
 
 void TForm1::FormShow()
 {
-    if (ComboBox1->currentText().isEmpty())
+    m_portName = ComboBox1->currentText();
+    if (m_portName.isEmpty())
         return;
     QString accessLine;
     if (OpenLinkPort(ComPort1(), ComboBox1->currentText(), &accessLine)) {
@@ -152,6 +154,14 @@ void TForm1::FormShow()
 
 void TForm1::ComboBox1Change()
 {
+    // Reopening closes the port under a running exchange: refused, and the
+    // box shows the port still in use.
+    if (!m_link.LineFree()) {
+        const QSignalBlocker block(ComboBox1);
+        KeepText(ComboBox1, m_portName);
+        return;
+    }
+    m_portName = ComboBox1->currentText();
     QString accessLine;
     if (OpenLinkPort(ComPort1(), ComboBox1->currentText(), &accessLine)) {
         SetPortButtonsEnabled(true);
@@ -193,6 +203,12 @@ void TForm1::showEvent(QShowEvent* event)
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
+    // Closing would close the port under a running exchange and end the
+    // program in the middle of a run's write.
+    if (!m_link.LineFree()) {
+        event->ignore();
+        return;
+    }
     // A settings file that cannot be written is reported; the program still
     // ends, rather than refusing to close.
     RunHandler([this] { FormClose(); });
@@ -292,14 +308,17 @@ void TForm1::Button6Click()
     m_link.ResetDeviceCounter(static_cast<SerialNumber>(SpinEdit1->value()));
 }
 
+// A new run loads its meters into the list a running write reads from.
 void TForm1::Button7Click()
 {
-    m_windows.Form3->StartMode(false);
+    if (m_link.LineFree())
+        m_windows.Form3->StartMode(false);
 }
 
 void TForm1::Button8Click()
 {
-    m_windows.Form3->StartMode(true);
+    if (m_link.LineFree())
+        m_windows.Form3->StartMode(true);
 }
 
 void TForm1::Button9Click()
@@ -307,13 +326,32 @@ void TForm1::Button9Click()
     m_windows.Form7->exec();
 }
 
+// The serial-number boxes name the meter a running exchange addresses: while
+// one runs they keep what they showed.
+bool TForm1::SerialBoxesFree()
+{
+    if (m_link.LineFree())
+        return true;
+    const QSignalBlocker spin(SpinEdit1);
+    const QSignalBlocker combo(ComboBox2);
+    SpinEdit1->setValue(m_serialShown);
+    ComboBox2->setEditText(m_serialText);
+    return false;
+}
+
 void TForm1::SpinEdit1Change()
 {
-    m_link.CurrentSerialNumber = static_cast<SerialNumber>(SpinEdit1->value());
+    if (!SerialBoxesFree())
+        return;
+    m_serialShown = SpinEdit1->value();
+    m_link.CurrentSerialNumber = static_cast<SerialNumber>(m_serialShown);
 }
 
 void TForm1::ComboBox2Change()
 {
+    if (!SerialBoxesFree())
+        return;
+    m_serialText = ComboBox2->currentText();
     int n = 0;
     if (ComboBox1->currentText().isEmpty() || !TryStrToInt(ComboBox2->currentText(), n))
         return;
@@ -333,7 +371,7 @@ void TForm1::ComboBox2DropDown()
 
 void TForm1::ComboBox2KeyDown(int key)
 {
-    if (key != 13)
+    if (key != 13 || !SerialBoxesFree())
         return;
     InstalledMeterList& list = InstalledMeters();
     const SerialNumber n = m_link.CurrentSerialNumber;

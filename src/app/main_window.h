@@ -74,6 +74,7 @@ private:
     void BuildControls();
     void SetPortButtonsEnabled(bool enabled);
     void SetCommandGroupEnabled(bool enabled);
+    bool SerialBoxesFree();
 
     const bool m_userMode;
     DeviceLink m_link;
@@ -81,4 +82,9 @@ private:
     Windows m_windows;
     bool m_shown = false;
     bool m_creating = false;
+    // What the port and serial-number boxes last took, put back when a
+    // change is refused while an exchange runs.
+    QString m_portName;
+    int m_serialShown = 0;
+    QString m_serialText;
 };

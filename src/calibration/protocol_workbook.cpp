@@ -203,7 +203,36 @@ bool RefuseWhileProtocolWritten()
     return true;
 }
 
+ProtocolRun ReadProtocolRun(int np, const ProtocolData& data)
+{
+    const IniFile state(data.SessionFile);
+    ProtocolRun run;
+    for (int k = 1; k <= ProtocolRun::kStages; ++k) {
+        ReferenceEntries& ref = run.Stages[std::size_t(k - 1)];
+        ref.Pulses = state.readInteger(Step(k), QStringLiteral("IMP_ETALON"), 0);
+        ref.PulseWeight = state.readFloat(Step(k), QStringLiteral("VES_ETALON"), 0);
+        ref.Seconds = state.readFloat(Step(k), QStringLiteral("TIMER"), 0);
+    }
+    for (int n = 1; n <= np; ++n) {
+        ProtocolRun::Meter meter;
+        const int memorySerial = n <= int(data.Serials.size()) ? data.Serials[std::size_t(n - 1)] : 0;
+        meter.Serial = state.readInteger(QStringLiteral("SNDEVTAB"), QStringLiteral("DEV%1").arg(n), memorySerial);
+        for (int k = 1; k <= ProtocolRun::kStages; ++k)
+            meter.Pulses[std::size_t(k - 1)] =
+                state.readInteger(Step(k), QStringLiteral("CALTAB%1_IMP_DUZR").arg(n), 0);
+        run.Meters.push_back(meter);
+    }
+    return run;
+}
+
 bool WriteProtocolWorkbook(const QString& path, int np, const ProtocolData& data)
+{
+    if (g_writing)
+        return false;
+    return WriteProtocolWorkbook(path, ReadProtocolRun(np, data), data);
+}
+
+bool WriteProtocolWorkbook(const QString& path, const ProtocolRun& run, const ProtocolData& data)
 {
     if (g_writing)
         return false;
@@ -268,27 +297,22 @@ bool WriteProtocolWorkbook(const QString& path, int np, const ProtocolData& data
         const SheetCell first = app->Cells(17, 1);
         const SheetCell last = app->Cells(17, 15);
 
-        const IniFile state(data.SessionFile);
+        const int np = int(run.Meters.size());
         for (int n = 1; n <= np; ++n) {
+            const ProtocolRun::Meter& meter = run.Meters[std::size_t(n - 1)];
             const int row = 16 + n;
-            const int memorySerial = n <= int(data.Serials.size()) ? data.Serials[std::size_t(n - 1)] : 0;
-            const int serial =
-                state.readInteger(QStringLiteral("SNDEVTAB"), QStringLiteral("DEV%1").arg(n), memorySerial);
             app->SetValue(app->Cells(row, 1), QString::number(n));
-            app->SetValue(app->Cells(row, 2), FormatText("%d", {serial}));
-            for (int k = 1; k <= 3; ++k) {
-                ReferenceEntries ref;
-                ref.Pulses = state.readInteger(Step(k), QStringLiteral("IMP_ETALON"), 0);
-                ref.PulseWeight = state.readFloat(Step(k), QStringLiteral("VES_ETALON"), 0);
-                ref.Seconds = state.readFloat(Step(k), QStringLiteral("TIMER"), 0);
-                const int pulses = state.readInteger(Step(k), QStringLiteral("CALTAB%1_IMP_DUZR").arg(n), 0);
+            app->SetValue(app->Cells(row, 2), FormatText("%d", {meter.Serial}));
+            for (int k = 1; k <= ProtocolRun::kStages; ++k) {
+                const ReferenceEntries& ref = run.Stages[std::size_t(k - 1)];
+                const int pulses = meter.Pulses[std::size_t(k - 1)];
                 // A missing or zero TIMER ends the output here.
                 const double w = MeterPulseWeight(dy, ReferenceFlow(ref));
                 const long double reference = (long double)ref.Pulses * ref.PulseWeight;
-                const long double meter = (long double)pulses * w;
+                const long double meterVolume = (long double)pulses * w;
                 app->SetValue(app->Cells(row, 4 * k - 1), FormatText("%1.3f", {double(reference)}));
                 app->SetValue(app->Cells(row, 4 * k), FormatText("%1.3f", {double(pulses)}));
-                app->SetValue(app->Cells(row, 4 * k + 1), FormatText("%1.3f", {double(meter)}));
+                app->SetValue(app->Cells(row, 4 * k + 1), FormatText("%1.3f", {double(meterVolume)}));
             }
             if (n < np) {
                 app->CopyEntireRow(first, last);
@@ -345,6 +369,16 @@ bool WriteVerificationProtocol(const ProgramSettings& settings, const ProtocolFi
 {
     if (RefuseWhileProtocolWritten())
         return false;
+    ProtocolData data;
+    data.RepNo = settings.RepNo;
+    data.DiameterIndex = run.Meters.DiameterIndex;
+    data.Serials = run.Meters.Serials;
+    const QString session =
+        run.SessionFileName.isEmpty() ? QString::fromUtf8(kVerificationSessionFile) : run.SessionFileName;
+    data.SessionFile = AppPaths::file(session);
+    data.Fields = fields;
+    const ProtocolRun reading = ReadProtocolRun(run.Meters.Count, data);
+
     QString path;
     try {
         path = PrepareProtocolFile(QDateTime::currentDateTime(), settings.RepNo);
@@ -358,13 +392,5 @@ bool WriteVerificationProtocol(const ProgramSettings& settings, const ProtocolFi
         return false;
     }
 
-    ProtocolData data;
-    data.RepNo = settings.RepNo;
-    data.DiameterIndex = run.Meters.DiameterIndex;
-    data.Serials = run.Meters.Serials;
-    const QString session =
-        run.SessionFileName.isEmpty() ? QString::fromUtf8(kVerificationSessionFile) : run.SessionFileName;
-    data.SessionFile = AppPaths::file(session);
-    data.Fields = fields;
-    return WriteProtocolWorkbook(path, run.Meters.Count, data);
+    return WriteProtocolWorkbook(path, reading, data);
 }

@@ -4,6 +4,7 @@
 // filled through spreadsheet automation (platform/spreadsheet_app.h) from
 // the protocol fields dialog and the verification state file "Poverka.ini".
 
+#include "coefficients.h"
 #include "errors.h"
 #include "frames.h"
 #include "installed_meters.h"
@@ -14,6 +15,7 @@
 #include <QString>
 
 #include <array>
+#include <vector>
 
 // The texts of the protocol fields dialog (TForm6), as they stand.
 struct ProtocolFields {
@@ -22,6 +24,19 @@ struct ProtocolFields {
     QString Pressure;          // Edit2, "Атмосферное давление"
     QString TestedBy;          // Edit3, "Испытал Ф.И.О."
     QString VerifiedBy;        // Edit4, "Поверил Ф.И.О."
+};
+
+// What the protocol takes from the state file, read once: the windows stay
+// usable while the office works, and a stage saved again meanwhile must not
+// reach half of the protocol.
+struct ProtocolRun {
+    static constexpr int kStages = 3;
+    struct Meter {
+        int Serial = 0;
+        std::array<int, kStages> Pulses{};  // CALTAB<n>_IMP_DUZR of STEP1..3
+    };
+    std::array<ReferenceEntries, kStages> Stages{};  // STEP1..3
+    std::vector<Meter> Meters;                       // 1..np
 };
 
 // Everything WriteProtocolWorkbook reads besides the target and NP.
@@ -76,6 +91,11 @@ QString PrepareProtocolFile(const QDateTime& when, int repNo);
 // to write to <path>". The windows stay responsive meanwhile, under a wait
 // cursor; a call made while a protocol is being written returns false at once.
 bool WriteProtocolWorkbook(const QString& path, int np, const ProtocolData& data);
+// The same, from a reading taken beforehand (ReadProtocolRun).
+bool WriteProtocolWorkbook(const QString& path, const ProtocolRun& run, const ProtocolData& data);
+// Meters 1..np of the state file data.SessionFile, serial numbers missing
+// there taken from data.Serials.
+ProtocolRun ReadProtocolRun(int np, const ProtocolData& data);
 
 // True while WriteProtocolWorkbook runs.
 bool ProtocolBeingWritten();
@@ -86,7 +106,8 @@ bool RefuseWhileProtocolWritten();
 // The end of a verification run after the fields dialog returned OK: the
 // preparation, then WriteProtocolWorkbook with the run's meters, diameter
 // and state file (run.SessionFileName, "Poverka.ini" when empty) and the
-// report number in settings. True when the protocol was saved. A
+// report number in settings, the state file read once before anything else
+// (a box on the way lets the wizard change it). True when the protocol was saved. A
 // preparation that fails ends here, before any office is started: an
 // unreadable template with "Ошибка вывода данных" and a box naming the
 // template, any other failure with its "Unable to write to <path>" in the

@@ -493,15 +493,19 @@ void TForm3::WriteConfigurations()
     if (!m_link.LineFree())
         return;
     const ButtonsLocked locked{BitBtn1, BitBtn2, BitBtn3, BitBtn4};
-    InstalledMeterList& meters = m_run.Meters;
+    // This run's meters and coefficients, taken once: the write waits for
+    // each meter with the event queue served, and nothing done meanwhile may
+    // change what the remaining meters get.
+    const InstalledMeterList meters = m_run.Meters;
+    const bool restored = m_run.Restored;
     const int count = qBound(0, meters.Count, InstalledMeterList::kMaxMeters);
     ReportPerMeter(meters, count, QStringLiteral("Запись коеффициентов"),
                    QStringLiteral("Ошибка записи! Проверте состояние линии связи подключенных приборов, затем "
                                   "повторите попытку"),
-                   [this, &meters](int i, SerialNumber serial) {
-                       DeviceConfig& config = meters.Configs[std::size_t(i)];
+                   [this, &meters, restored](int i, SerialNumber serial) {
+                       DeviceConfig config = meters.Configs[std::size_t(i)];
                        bool ok = true;
-                       if (m_run.Restored) {
+                       if (restored) {
                            // The state file does not hold bytes 52-53; take them from the
                            // meter rather than send zeros in their place.
                            DeviceConfig stored;

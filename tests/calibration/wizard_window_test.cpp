@@ -4,6 +4,7 @@
 // and the final write into the meters.
 
 #include "bench_app.h"
+#include "combo_pick.h"
 #include "modal_answer.h"
 #include "diameter_defaults.h"
 #include "flow_setting_dialog.h"
@@ -33,7 +34,10 @@
 #include <array>
 #include <cmath>
 #include <functional>
+#include <map>
 #include <memory>
+#include <utility>
+#include <vector>
 
 using metersim::MeterSpec;
 
@@ -112,29 +116,58 @@ void ClickChild(QWidget* parent, const char* name)
     QTest::mouseClick(b, Qt::LeftButton);
 }
 
-// A spreadsheet that fills nothing and lets a test act while the protocol is
-// being written (at its save).
+// A spreadsheet that keeps the values put into cells and lets a test act
+// while the protocol is being written: at its save, or at the first copy of
+// the meter row (the first meter's row is filled then, the others not yet).
 class ActingSpreadsheet : public SpreadsheetApp {
 public:
-    explicit ActingSpreadsheet(std::function<void()> atSave) : m_atSave(std::move(atSave)) {}
+    enum class ActAt { Save, FirstRowCopy };
+    using Cells_ = std::map<std::pair<int, int>, QString>;  // (row, column) as addressed
+
+    explicit ActingSpreadsheet(std::function<void()> act, ActAt at = ActAt::Save, Cells_* values = nullptr)
+        : m_act(std::move(act)), m_at(at), m_values(values)
+    {
+    }
     void Start() override {}
     void SetEnableEvents(bool) override {}
     void SetVisible(bool) override {}
     void OpenWorkbook(const QString&) override {}
     void SelectWorksheet(int) override {}
-    SheetCell Range(const QString&) override { return {1}; }
-    SheetCell Cells(int, int) override { return {1}; }
-    void SetValue(SheetCell, const QString&) override {}
-    void SetText(SheetCell, const QString&) override {}
-    void CopyEntireRow(SheetCell, SheetCell) override {}
+    SheetCell Range(const QString&) override { return Handle(0, 0); }
+    SheetCell Cells(int row, int column) override { return Handle(row, column); }
+    void SetValue(SheetCell cell, const QString& text) override { Put(cell, text); }
+    void SetText(SheetCell cell, const QString& text) override { Put(cell, text); }
+    void CopyEntireRow(SheetCell, SheetCell) override { ActOnce(ActAt::FirstRowCopy); }
     void InsertEntireRow(SheetCell, SheetCell) override {}
-    void Save() override { m_atSave(); }
+    void Save() override { ActOnce(ActAt::Save); }
     void CloseWorkbookWithoutSaving() override {}
     void Quit() override {}
     void Release() override {}
 
 private:
-    std::function<void()> m_atSave;
+    SheetCell Handle(int row, int column)
+    {
+        m_handles.push_back({row, column});
+        return {int(m_handles.size())};
+    }
+    void Put(SheetCell cell, const QString& text)
+    {
+        if (m_values)
+            (*m_values)[m_handles.at(std::size_t(cell.id - 1))] = text;
+    }
+    void ActOnce(ActAt at)
+    {
+        if (at != m_at || m_acted)
+            return;
+        m_acted = true;
+        m_act();
+    }
+
+    std::function<void()> m_act;
+    ActAt m_at;
+    Cells_* m_values;
+    std::vector<std::pair<int, int>> m_handles;
+    bool m_acted = false;
 };
 
 const char* const kLineBusy =
@@ -877,39 +910,74 @@ private slots:
 
     // While the wizard writes the meters, the main window's commands are
     // refused with one box each: nothing sent, nothing shown changes.
+    // Everything that would start another run, reopen the port, address
+    // another meter or end the program, done while the final write waits on
+    // a silent meter: refused with one box each, and the meter after it
+    // still gets this run's coefficients.
     void aCommandWhileTheWizardWritesIsRefusedAndSaysSo()
     {
-        StartBench({1});  // 1202 silent: the write waits for it
+        StartBench({0});  // 1201 silent: the write waits for it, then writes 1202
         WriteFinishedTwoMeterRun();
+        // Another run's stored verification, which "ПОВЕРКА" -> "Yes" would load.
+        WriteFile("Poverka.ini", "[CALIBRCFG]\r\nCALSTEP=1\r\nMAXCALSTEP=1\r\nDYINDEX=4\r\nNP=1\r\n"
+                                 "[SNDEVTAB]\r\nDEV1=1205\r\n");
         StartProgram();
-        BenchApp::Find<QSpinBox>(f->app->Form1(), "SpinEdit1")->setValue(1205);
+        TForm1& main = f->app->Form1();
+        auto* spin = BenchApp::Find<QSpinBox>(main, "SpinEdit1");
+        auto* port = BenchApp::Find<QComboBox>(main, "ComboBox1");
+        auto* serials = BenchApp::Find<QComboBox>(main, "ComboBox2");
+        spin->setValue(1205);
         ClickMain("Button2");
-        const auto memos = [this] {
-            return BenchApp::Find<QPlainTextEdit>(f->app->Form1(), "Memo1")->toPlainText() + QLatin1Char('|') +
-                   BenchApp::Find<QPlainTextEdit>(f->app->Form1(), "Memo2")->toPlainText();
+        const auto memos = [&main] {
+            return BenchApp::Find<QPlainTextEdit>(main, "Memo1")->toPlainText() + QLatin1Char('|') +
+                   BenchApp::Find<QPlainTextEdit>(main, "Memo2")->toPlainText();
         };
         const QString shown = memos();
         QVERIFY(!shown.startsWith(QLatin1Char('|')));
+        const QString portName = port->currentText();
         Resume("Button7");
         f->boxes.clear();
         f->bench->ClearReceived();
 
         QStringList duringWrite;
         QTimer::singleShot(500, [&] {
-            QVERIFY(f->app->Form1().Link().Busy());
-            for (const char* command : {"Button2", "Button6"}) {
+            QVERIFY(main.Link().Busy());
+            const auto refused = [&](const std::function<void()>& act) {
                 f->boxes.clear();
-                ClickMain(command);
+                f->boxes.answer(ModalResult::Yes);  // what a question, were one asked, would get
+                act();
                 duringWrite << f->boxes.texts().join(QLatin1Char('|'));
-            }
+            };
+            for (const char* command : {"Button2", "Button6", "Button7", "Button8"})
+                refused([&] { ClickMain(command); });
+            refused([&] { PickFromList(port, QStringLiteral("/dev/zrm-other-port"), {QStringLiteral("/dev/zrm-other-port")}); });
+            refused([&] { spin->setValue(1206); });
+            refused([&] { serials->setEditText(QStringLiteral("1203")); });
+            refused([&] { QVERIFY(!main.close()); });
+            f->boxes.clear();
+            f->boxes.answer(ModalResult::Ok);  // 1201's "no reply"
         });
         f->boxes.answer(ModalResult::Ok);
         QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
-        QCOMPARE(duringWrite, QStringList(2, QString::fromUtf8(kLineBusy)));
+        QCOMPARE(duringWrite, QStringList(8, QString::fromUtf8(kLineBusy)));
         QCOMPARE(memos(), shown);
+        QVERIFY(main.isVisible());
+        QCOMPARE(port->currentText(), portName);
+        QVERIFY(main.ComPort1().Active());
+        QCOMPARE(spin->value(), 1205);
+        QCOMPARE(serials->currentText(), QString());
+        QCOMPARE(Wizard().windowTitle(), QStringLiteral("Калибровка"));
         for (SerialNumber n : f->RequestedSerials())
             QVERIFY(n == 1201 || n == 1202);
         QCOMPARE(f->bench->Meter(1205).resets, 0);
+        // The meter after the silent one: this run's coefficients, its own tail.
+        QCOMPARE(f->bench->Meter(1202).writes, 1);
+        const DeviceConfig stored = f->bench->Meter(1202).config;
+        QCOMPARE(stored.K2, float(1.022));
+        QCOMPARE(stored.FL4, float(5.25));
+        QCOMPARE(stored.Tail[0], uint8_t(0xA1));
+        QCOMPARE(InstalledMeters().Serials[0], SerialNumber(1201));
+        QCOMPARE(InstalledMeters().Serials[1], SerialNumber(1202));
     }
 
     // "ПОВЕРКА" answered "No" while a protocol is being filled from
@@ -951,6 +1019,57 @@ private slots:
         QCOMPARE(atSave[1], QStringLiteral("Протокол поверки ещё заполняется. Дождитесь, пока он откроется."));
         QCOMPARE(atSave[2], QStringLiteral("kept"));
         QVERIFY(!f->app->Form4().isVisible());
+    }
+
+    // The last stage entered again and computed while the protocol is being
+    // filled: the protocol is still one reading of the run, the one taken
+    // when its fields were accepted, for every meter.
+    void theProtocolIsFilledFromOneReadingOfTheRun()
+    {
+        StartBench();
+        QByteArray run = "[CALIBRCFG]\r\nCALSTEP=3\r\nMAXCALSTEP=3\r\nDYINDEX=4\r\nNP=2\r\n[SNDEVTAB]\r\n"
+                         "DEV1=1201\r\nDEV2=1202\r\n";
+        for (int s = 1; s <= 3; ++s)
+            run += "[STEP" + QByteArray::number(s) +
+                   "]\r\nTIMER=600\r\nVES_ETALON=0,1\r\nIMP_ETALON=1000\r\nCALTAB1_IMP_DUZR=2700\r\n"
+                   "CALTAB1_VOL_ZRM=1,25\r\nCALTAB2_IMP_DUZR=2710\r\nCALTAB2_VOL_ZRM=1,5\r\n";
+        WriteFile("Poverka.ini", run);
+        QVERIFY(f->WriteFile(QString::fromUtf8(kProtocolTemplate), "template"));
+        StartProgram();
+        Resume("Button8");
+        f->boxes.clear();
+
+        ActingSpreadsheet::Cells_ cells;
+        QByteArray afterEdit;
+        SetWorkbookViewer([](const QString&) { return true; });
+        SetSpreadsheetAppFactory([&] {
+            return std::make_unique<ActingSpreadsheet>(
+                [&] {
+                    // Back to stage 2 and forward to 3, as a user re-enters a stage.
+                    QTest::mouseClick(Button("BitBtn2"), Qt::LeftButton);
+                    QTest::mouseClick(Button("BitBtn3"), Qt::LeftButton);
+                    W<QLineEdit>("Edit3")->setText(QStringLiteral("1500"));
+                    Grid()->item(1, 2)->setText(QStringLiteral("4000"));
+                    Compute();
+                    afterEdit = ReadAll("Poverka.ini");
+                },
+                ActingSpreadsheet::ActAt::FirstRowCopy, &cells);
+        });
+        ModalAnswer fields(&f->app->Form6(), [](QWidget* d) { static_cast<QDialog*>(d)->accept(); });
+        f->boxes.answer(ModalResult::Ok);
+        QTest::mouseClick(Button("BitBtn1"), Qt::LeftButton);
+        SetSpreadsheetAppFactory({});
+        SetWorkbookViewer({});
+        QCOMPARE(fields.count(), 1);
+        // The edit reached the state file during the fill...
+        QVERIFY(afterEdit.contains("IMP_ETALON=1500"));
+        QVERIFY(afterEdit.contains("CALTAB2_IMP_DUZR=4000"));
+        // ...and none of the protocol: stage 3 of both meters as read before.
+        for (int row : {17, 18}) {
+            QCOMPARE(cells[std::make_pair(row, 11)], Localised("100.000"));
+            QCOMPARE(cells[std::make_pair(row, 12)], Localised(row == 17 ? "2700.000" : "2710.000"));
+        }
+        QCOMPARE(cells[std::make_pair(18, 2)], QStringLiteral("1202"));
     }
 
     void anOpenWizardIsShownAfreshForAnotherRun()
