@@ -328,6 +328,28 @@ private:
         }
         WriteFile("Calibration.ini", file);
     }
+    // A stored verification of `meters` meters (1201...) with its three
+    // stages computed, resumed in a program started over it; the template
+    // beside it. Meter n counted 2700 + 10 (n - 1) pulses at every stage.
+    void ResumeFinishedVerification(int meters)
+    {
+        StartBench();
+        QByteArray run = "[CALIBRCFG]\r\nCALSTEP=3\r\nMAXCALSTEP=3\r\nDYINDEX=4\r\nNP=" +
+                         QByteArray::number(meters) + "\r\n[SNDEVTAB]\r\n";
+        for (int n = 1; n <= meters; ++n)
+            run += "DEV" + QByteArray::number(n) + "=" + QByteArray::number(1200 + n) + "\r\n";
+        for (int s = 1; s <= 3; ++s) {
+            run += "[STEP" + QByteArray::number(s) + "]\r\nTIMER=600\r\nVES_ETALON=0,1\r\nIMP_ETALON=1000\r\n";
+            for (int n = 1; n <= meters; ++n)
+                run += "CALTAB" + QByteArray::number(n) + "_IMP_DUZR=" + QByteArray::number(2690 + 10 * n) +
+                       "\r\nCALTAB" + QByteArray::number(n) + "_VOL_ZRM=1,25\r\n";
+        }
+        WriteFile("Poverka.ini", run);
+        QVERIFY(f->WriteFile(QString::fromUtf8(kProtocolTemplate), "template"));
+        StartProgram();
+        Resume("Button8");
+        f->boxes.clear();
+    }
     void Resume(const char* button)
     {
         f->boxes.answer(ModalResult::Yes);
@@ -984,17 +1006,7 @@ private slots:
     // Poverka.ini: refused, the file stays.
     void aNewVerificationWaitsForTheProtocolBeingFilled()
     {
-        StartBench();
-        QByteArray run = "[CALIBRCFG]\r\nCALSTEP=3\r\nMAXCALSTEP=3\r\nDYINDEX=4\r\nNP=1\r\n[SNDEVTAB]\r\nDEV1=1201\r\n";
-        for (int s = 1; s <= 3; ++s)
-            run += "[STEP" + QByteArray::number(s) +
-                   "]\r\nTIMER=600\r\nVES_ETALON=0,1\r\nIMP_ETALON=1000\r\nCALTAB1_IMP_DUZR=2700\r\n"
-                   "CALTAB1_VOL_ZRM=1,25\r\n";
-        WriteFile("Poverka.ini", run);
-        QVERIFY(f->WriteFile(QString::fromUtf8(kProtocolTemplate), "template"));
-        StartProgram();
-        Resume("Button8");
-        f->boxes.clear();
+        ResumeFinishedVerification(1);
 
         QStringList atSave;
         SetWorkbookViewer([](const QString&) { return true; });
@@ -1026,18 +1038,7 @@ private slots:
     // when its fields were accepted, for every meter.
     void theProtocolIsFilledFromOneReadingOfTheRun()
     {
-        StartBench();
-        QByteArray run = "[CALIBRCFG]\r\nCALSTEP=3\r\nMAXCALSTEP=3\r\nDYINDEX=4\r\nNP=2\r\n[SNDEVTAB]\r\n"
-                         "DEV1=1201\r\nDEV2=1202\r\n";
-        for (int s = 1; s <= 3; ++s)
-            run += "[STEP" + QByteArray::number(s) +
-                   "]\r\nTIMER=600\r\nVES_ETALON=0,1\r\nIMP_ETALON=1000\r\nCALTAB1_IMP_DUZR=2700\r\n"
-                   "CALTAB1_VOL_ZRM=1,25\r\nCALTAB2_IMP_DUZR=2710\r\nCALTAB2_VOL_ZRM=1,5\r\n";
-        WriteFile("Poverka.ini", run);
-        QVERIFY(f->WriteFile(QString::fromUtf8(kProtocolTemplate), "template"));
-        StartProgram();
-        Resume("Button8");
-        f->boxes.clear();
+        ResumeFinishedVerification(2);
 
         ActingSpreadsheet::Cells_ cells;
         QByteArray afterEdit;
