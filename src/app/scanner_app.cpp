@@ -17,7 +17,6 @@
 #include "wizard_window.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -132,13 +131,7 @@ int RunScanner(int argc, char** argv, bool userMode)
     if (!traceProblem.isEmpty())
         ShowMessage(MsgKind::Warning, traceProblem);
     // Installed or portable: see app_paths.h.
-    bool created = true;
-    const AppLocations where =
-        AppPaths::Locate(QCoreApplication::applicationDirPath(), AppPaths::UserDataDirectory(), &created);
-    AppPaths::Use(where);
-    if (!created)
-        ShowMessage(MsgKind::Error, QStringLiteral("Не удалось создать папку для файлов программы: ") +
-                                        QDir::toNativeSeparators(where.files));
+    const AppLocations where = AppPaths::LocateAndUse();
     ScannerApplication app(where.files, userMode);
     app.Show();
     return qtApp.exec();

@@ -1,5 +1,7 @@
 #include "app_paths.h"
 
+#include "messages.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -94,6 +96,17 @@ void AppPaths::Use(const AppLocations& where)
     setDirectory(where.files);
     setResourceDirectory(where.resources);
     setHelperDirectory(where.helpers);
+}
+
+AppLocations AppPaths::LocateAndUse()
+{
+    bool created = true;
+    const AppLocations where = Locate(ExecutableDir(), UserDataDirectory(), &created);
+    Use(where);
+    if (!created)
+        ShowMessage(MsgKind::Error, QStringLiteral("Не удалось создать папку для файлов программы: ") +
+                                        QDir::toNativeSeparators(where.files));
+    return where;
 }
 
 void AppPaths::setDirectory(const QString& dir)

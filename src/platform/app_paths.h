@@ -14,7 +14,8 @@
 // Whether the executable's folder is writable plays no part: root can write
 // /usr/bin, and a read-only portable folder is still portable.
 //
-// The application object sets the files' directory; tests set a temporary one.
+// The windows and zrm-cli both start with LocateAndUse(); tests set a
+// temporary directory instead.
 
 #include <QString>
 
@@ -35,6 +36,10 @@ public:
     static QString UserDataDirectory();
     // Takes every location of `where`.
     static void Use(const AppLocations& where);
+    // Locate for the running executable and this user, then Use. A user data
+    // folder that cannot be created is reported in an error box; the program
+    // goes on (its files then cannot be written).
+    static AppLocations LocateAndUse();
 
     // The user's files.
     static void setDirectory(const QString& dir);

@@ -10,6 +10,7 @@
 #include "reading_lines.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -26,6 +27,10 @@
 #include <sys/stat.h>
 #include <functional>
 #include <memory>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -97,9 +102,43 @@ public:
         return Finish(*p, input);
     }
 
+    // Reads what p prints until done(out, err) holds; false after timeoutMs.
+    static bool ReadUntil(QProcess& p, QString& out, QString& err,
+                          const std::function<bool(const QString&, const QString&)>& done, int timeoutMs = 15000)
+    {
+        QElapsedTimer t;
+        t.start();
+        for (;;) {
+            out += QString::fromUtf8(p.readAllStandardOutput());
+            err += QString::fromUtf8(p.readAllStandardError());
+            if (done(out, err))
+                return true;
+            if (t.elapsed() > timeoutMs || p.state() != QProcess::Running)
+                return false;
+            p.waitForReadyRead(100);
+        }
+    }
+
     QTemporaryDir dir;
     std::unique_ptr<metersim::MeterBench> bench;
 };
+
+void WriteSettings(const QString& folder, const QString& port)
+{
+    QFile ini(folder + QStringLiteral("/Settings.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[CONFIG]\r\nCOM=" + port.toUtf8() + "\r\n");
+}
+
+termios LineSettings(const QString& path)
+{
+    termios t{};
+    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(::tcgetattr(fd, &t), 0);
+    ::close(fd);
+    return t;
+}
 
 // A configuration with every value changed from the defaults; each value
 // is exact in binary and in the file's six decimals.
@@ -282,21 +321,49 @@ TEST_F(CliTest, ReadJson)
     }
 }
 
-// Without --port the line comes from Settings.ini beside the executable.
-TEST_F(CliTest, PortFromSettingsBesideTheExecutable)
+// Without --port the port comes from Settings.ini, and save without a file
+// writes into Restore/, both in the folder the windows use: beside a portable
+// executable; for an installed one (the marker in ../share/zrm-scanner) the
+// user's data folder, whatever lies beside the executable.
+TEST_F(CliTest, ProgramsFolderAsTheWindowsFindIt)
 {
-    const QString copy = Path(QStringLiteral("zrm-cli"));
-    ASSERT_TRUE(QFile::copy(QStringLiteral(ZRM_CLI), copy));
-    QFile ini(Path(QStringLiteral("Settings.ini")));
-    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-    ini.write("[CONFIG]\r\nCOM=" + LinkPath().toUtf8() + "\r\n");
-    ini.close();
-    bench->RemoveMeter(kSilent);
-    bench->RemoveMeter(kBlocked);
-    auto p = Start({QStringLiteral("identify")}, copy, false);
-    const CliRun r = Finish(*p);
-    EXPECT_EQ(r.status, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out, QStringLiteral("12345\n"));
+    const metersim::MeterSnapshot good = bench->Meter(kGood);
+    const QString readLines = Lines(StateLines(good.state, VolumeScale(good.config.Dy)) + ConfigLines(good.config, false));
+    for (const bool installed : {false, true}) {
+        SCOPED_TRACE(installed ? "installed" : "portable");
+        QTemporaryDir root;
+        const QString bin = root.filePath(QStringLiteral("usr/bin"));
+        const QString dataHome = root.filePath(QStringLiteral("home/.local/share"));
+        const QString folder = installed ? dataHome + QStringLiteral("/zrm-scanner") : bin;
+        ASSERT_TRUE(QDir().mkpath(bin));
+        const QString copy = bin + QStringLiteral("/zrm-cli");
+        ASSERT_TRUE(QFile::copy(QStringLiteral(ZRM_CLI), copy));
+        if (installed) {
+            ASSERT_TRUE(QDir().mkpath(root.filePath(QStringLiteral("usr/share/zrm-scanner"))));
+            QFile marker(root.filePath(QStringLiteral("usr/share/zrm-scanner/installed")));
+            ASSERT_TRUE(marker.open(QIODevice::WriteOnly));
+            ASSERT_TRUE(QDir().mkpath(folder));
+            // What an installed copy must not read.
+            WriteSettings(bin, Path(QStringLiteral("no-such-port")));
+        }
+        WriteSettings(folder, LinkPath());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
+
+        auto read = Start({QStringLiteral("read"), QStringLiteral("12345")}, copy, false, env);
+        const CliRun r = Finish(*read);
+        EXPECT_EQ(r.status, 0) << r.err.toStdString();
+        EXPECT_EQ(r.out, readLines);
+
+        auto save = Start({QStringLiteral("save"), QStringLiteral("12345")}, copy, false, env);
+        const CliRun s = Finish(*save);
+        EXPECT_EQ(s.status, 0) << s.err.toStdString();
+        EXPECT_EQ(LoadCoefFile(folder + QStringLiteral("/Restore/ZRM_№12345")),
+                  EditorTextsOf(kGood, DefaultConfigFor(kGoodDiameter)));
+        if (installed) {
+            EXPECT_FALSE(QFileInfo::exists(bin + QStringLiteral("/Restore")));
+        }
+    }
 }
 
 // Every frame on the line, in order, once: requests as the bench received
@@ -437,6 +504,95 @@ TEST_F(CliTest, InterruptDuringWait)
     // The line is free: another run gets its answer.
     const CliRun r = Run({QStringLiteral("read"), QStringLiteral("12345")});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
+}
+
+// watch into head: the reader goes after two lines, and the watch ends in
+// its own time, not by SIGPIPE: a watch's status, nothing on standard error,
+// and the port closed, so the line's settings are back as they were found.
+TEST_F(CliTest, WatchIntoHeadClosesThePort)
+{
+    // Settings the program never uses, so that only its close puts them back.
+    {
+        const int fd = ::open(LinkPath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        termios t{};
+        ASSERT_EQ(::tcgetattr(fd, &t), 0);
+        ASSERT_EQ(::cfsetispeed(&t, B4800), 0);
+        ASSERT_EQ(::cfsetospeed(&t, B4800), 0);
+        t.c_cflag |= CSTOPB;
+        ASSERT_EQ(::tcsetattr(fd, TCSANOW, &t), 0);
+        ::close(fd);
+    }
+    const termios found = LineSettings(LinkPath());
+
+    QProcess shell;
+    shell.setProgram(QStringLiteral("bash"));
+    shell.setArguments({QStringLiteral("-c"), QStringLiteral("\"$@\" | head -n 2; echo \"status ${PIPESTATUS[0]}\""),
+                        QStringLiteral("bash"), QStringLiteral(ZRM_CLI), QStringLiteral("--port"), LinkPath(),
+                        QStringLiteral("watch"), QStringLiteral("12345"), QStringLiteral("--period"),
+                        QStringLiteral("100")});
+    shell.start();
+    ASSERT_TRUE(shell.waitForStarted(10000));
+    const CliRun r = Finish(shell);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, QString());
+    const QRegularExpression expected(QStringLiteral("^time,12345\n[^,\n]+,3\\.500\nstatus 0\n$"));
+    EXPECT_TRUE(expected.match(r.out).hasMatch()) << r.out.toStdString();
+
+    const termios left = LineSettings(LinkPath());
+    EXPECT_EQ(::cfgetospeed(&left), B4800);
+    EXPECT_EQ(left.c_iflag, found.c_iflag);
+    EXPECT_EQ(left.c_oflag, found.c_oflag);
+    EXPECT_EQ(left.c_cflag, found.c_cflag);
+    EXPECT_EQ(left.c_lflag, found.c_lflag);
+}
+
+// The adapter unplugged and plugged back during a watch: one line when the
+// port goes, empty cells meanwhile, one line when it is back, and the flows
+// again, without a message per meter and round.
+TEST_F(CliTest, WatchAcrossUnplugAndReplug)
+{
+    auto p = Start({QStringLiteral("watch"), QStringLiteral("12345"), QStringLiteral("--period"),
+                    QStringLiteral("100")});
+    const QString lost = QStringLiteral("Порт ") + LinkPath() +
+                         QStringLiteral(" пропал (адаптер отключен?); опрос продолжится, когда он появится\n");
+    const QString back = QStringLiteral("Порт ") + LinkPath() + QStringLiteral(" снова открыт, опрос продолжается\n");
+    const auto rowsEndingWith = [](const QString& out, const QString& cell, int n) {
+        const QString tail = QLatin1Char(',') + cell + QLatin1Char('\n');
+        QStringList rows = out.split(QLatin1Char('\n'));
+        rows.removeLast();  // what follows the last line break
+        int count = 0;
+        for (qsizetype i = rows.size() - 1; i >= 1 && (rows[i] + QLatin1Char('\n')).endsWith(tail); --i)
+            ++count;
+        return count >= n;
+    };
+    QString out, err;
+    ASSERT_TRUE(ReadUntil(*p, out, err, [&](const QString& o, const QString&) {
+        return rowsEndingWith(o, QStringLiteral("3.500"), 2);
+    })) << out.toStdString() << err.toStdString();
+    bench->Unplug();
+    // A few rounds without the port: each tries to open it again, quietly.
+    ASSERT_TRUE(ReadUntil(*p, out, err, [&](const QString& o, const QString& e) {
+        return e == lost && rowsEndingWith(o, QString(), 3);
+    })) << out.toStdString() << err.toStdString();
+    bench->Replug();
+    ASSERT_TRUE(ReadUntil(*p, out, err, [&](const QString& o, const QString& e) {
+        return e == lost + back && rowsEndingWith(o, QStringLiteral("3.500"), 2);
+    })) << out.toStdString() << err.toStdString();
+    ASSERT_EQ(::kill(pid_t(p->processId()), SIGINT), 0);
+    const CliRun r = Finish(*p);
+    EXPECT_FALSE(r.crashed);
+    EXPECT_EQ(r.status, 1) << "not every round answered";
+    EXPECT_EQ(err + r.err, lost + back);
+
+    // Flows, then empty cells, then flows again: nothing else.
+    QStringList runs;
+    for (const QString& row : (out + r.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(1)) {
+        const QString cell = row.section(QLatin1Char(','), 1);
+        if (runs.isEmpty() || runs.last() != cell)
+            runs << cell;
+    }
+    EXPECT_EQ(runs, (QStringList{QStringLiteral("3.500"), QString(), QStringLiteral("3.500")})) << out.toStdString();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // program's own link, frames, .coef file and write checks; the boxes the
 // windows would show are printed to standard error.
 
+#include "app_paths.h"
 #include "coef_file.h"
 #include "device_link.h"
 #include "editor_texts.h"
@@ -16,14 +17,18 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -44,31 +49,51 @@ const char* const kUsageText =
     "  ports                      the serial ports of this machine, one a line\n"
     "  identify                   the serial number of the lone meter on the line\n"
     "  read SN [--json]           state and configuration of meter SN\n"
-    "  save SN FILE               meter SN's configuration into the .coef file FILE\n"
-    "  write SN FILE [--yes]      the .coef file FILE into meter SN, after the write checks\n"
-    "                             and a question (--yes answers it); the meter takes the\n"
-    "                             serial number the file holds\n"
+    "  save SN [FILE]             meter SN's configuration into the .coef file FILE\n"
+    "                             (default: Restore/ZRM_№SN in the program's folder)\n"
+    "  write SN [FILE] [--yes]    the .coef file FILE (default as for save) into meter SN,\n"
+    "                             after the write checks and a question (--yes answers it);\n"
+    "                             the meter takes the serial number the file holds\n"
     "  reset SN [--yes]           meter SN's volume counter, after a question\n"
     "  watch SN... [--period MS] [--count N]\n"
     "                             time and flow of each meter as CSV on standard output,\n"
-    "                             one row every MS ms (default 1000), until Ctrl-C or N rows\n"
+    "                             one row every MS ms (default 1000), until Ctrl-C or N rows;\n"
+    "                             a lost port (adapter unplugged) is said once on standard\n"
+    "                             error and opened again at the next rounds\n"
     "\n"
     "Options:\n"
-    "  --port PATH   the meters' port (default: COM in Settings.ini beside the program)\n"
+    "  --port PATH   the meters' port (default: COM in Settings.ini in the program's folder)\n"
     "  --trace       every frame sent and received, on standard error\n"
     "  -h, --help    this text\n"
     "  --version     the version\n"
     "\n"
+    "The program's folder, which holds Settings.ini and Restore/, is the windows' one:\n"
+    "for an installed copy (../share/zrm-scanner/installed exists, seen from the\n"
+    "executable's folder) $XDG_DATA_HOME/zrm-scanner, by default ~/.local/share/zrm-scanner;\n"
+    "for any other copy the executable's folder.\n"
+    "\n"
     "Messages go to standard error, in the program's words. Exit status: 0 done,\n"
-    "1 a meter refused or did not answer (or a file could not be written, or the\n"
-    "question was declined), 2 usage error or a file the write checks refuse,\n"
-    "3 the port cannot be opened, 130 interrupted.\n";
+    "1 a meter refused or did not answer (or a file or standard output could not be\n"
+    "written, or the question was declined), 2 usage error or a file the write checks\n"
+    "refuse, 3 the port cannot be opened, 130 interrupted. A watch ended by Ctrl-C, or\n"
+    "by its reader closing standard output (watch ... | head), closes the port and exits\n"
+    "0 when every meter answered every round, else 1.\n";
 
-void Out(const QString& text)
+// The first failure to write standard output; EPIPE when its reader went away.
+int g_outputError = 0;
+
+// False once standard output has failed: the command should end.
+bool Out(const QString& text)
 {
+    if (g_outputError != 0)
+        return false;
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    errno = 0;
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size()) &&
+        std::fflush(stdout) == 0)
+        return true;
+    g_outputError = errno != 0 ? errno : EIO;
+    return false;
 }
 
 void Err(const QString& text)
@@ -115,7 +140,7 @@ struct Command {
 
 class Cli {
 public:
-    Cli(const Command& c, Interruption& interruption, const TerminalMessages& messages)
+    Cli(const Command& c, Interruption& interruption, TerminalMessages& messages)
         : m_c(c), m_interruption(interruption), m_messages(messages)
     {
         interruption.SetOnInterrupt([this] {
@@ -134,6 +159,8 @@ public:
 
 private:
     bool OpenPort();
+    // The port has gone from under an open handle (an unplugged adapter).
+    bool PortLost();
     int Finish(bool done) const;
 
     int Identify();
@@ -145,17 +172,30 @@ private:
 
     const Command& m_c;
     Interruption& m_interruption;
-    const TerminalMessages& m_messages;
+    TerminalMessages& m_messages;
     DeviceLink m_link;
+    QString m_portName;
 };
 
 bool Cli::OpenPort()
 {
-    const QString name = m_c.port.isEmpty() ? SettingsPortName() : m_c.port;
-    if (OpenLinkPort(m_link.ComPort1(), name))
+    m_portName = m_c.port.isEmpty() ? SettingsPortName() : m_c.port;
+    if (OpenLinkPort(m_link.ComPort1(), m_portName))
         return true;
-    ShowMessage(MsgKind::Error, PortOpenFailureText(name));
+    ShowMessage(MsgKind::Error, PortOpenFailureText(m_portName));
     return false;
+}
+
+bool Cli::PortLost()
+{
+    // A hung-up terminal refuses every request at once, so this tells a lost
+    // adapter from a silent meter without waiting.
+    try {
+        m_link.ComPort1().InputCount();
+        return false;
+    } catch (const EComError&) {
+        return true;
+    }
 }
 
 int Cli::Finish(bool done) const
@@ -242,17 +282,35 @@ int Cli::Watch(const std::vector<SerialNumber>& serials)
     QString header = QStringLiteral("time");
     for (SerialNumber n : serials)
         header += QLatin1Char(',') + QString::number(n);
-    Out(header + QLatin1Char('\n'));
+    if (!Out(header + QLatin1Char('\n')))
+        return kSuccess;
 
+    TComPort& port = m_link.ComPort1();
     bool allAnswered = true;
     QElapsedTimer round;
     for (long long rows = 0; m_c.count == 0 || rows < m_c.count; ++rows) {
         round.start();
+        // A lost port is tried again once a round, quietly until it opens.
+        if (!port.Active() && OpenLinkPort(port, m_portName))
+            Err(QStringLiteral("Порт ") + m_portName + QStringLiteral(" снова открыт, опрос продолжается\n"));
         // Each row is written out at once and nothing is kept: a watch may run for weeks.
         QString row = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
         for (SerialNumber n : serials) {
             DeviceState s;
-            const bool ok = m_link.ReadDeviceState(n, s);
+            bool ok = false;
+            if (port.Active()) {
+                // The boxes of a read that failed because the port went are
+                // not the meter's: one line says what happened instead.
+                m_messages.Hold();
+                ok = m_link.ReadDeviceState(n, s);
+                const bool lost = !ok && !m_interruption.Requested() && PortLost();
+                m_messages.Release(!lost);
+                if (lost) {
+                    port.Close();
+                    Err(QStringLiteral("Порт ") + m_portName +
+                        QStringLiteral(" пропал (адаптер отключен?); опрос продолжится, когда он появится\n"));
+                }
+            }
             // An interrupted row is left out rather than written half.
             if (m_interruption.Requested())
                 return allAnswered ? kSuccess : kFailed;
@@ -261,7 +319,9 @@ int Cli::Watch(const std::vector<SerialNumber>& serials)
                 row += QString::number(double(s.FlowRate), 'f', 3);  // '.' whatever the locale: CSV
             allAnswered = allAnswered && ok;
         }
-        Out(row + QLatin1Char('\n'));
+        // A reader that went away (watch | head) ends the watch as Ctrl-C does.
+        if (!Out(row + QLatin1Char('\n')))
+            break;
         if (m_c.count != 0 && rows + 1 >= m_c.count)
             break;
         if (!m_interruption.Sleep(int(std::max<qint64>(0, m_c.periodMs - round.elapsed()))))
@@ -292,7 +352,7 @@ int Cli::Run()
     };
     static const Shape shapes[] = {
         {"identify", 0, 0, false, false, false}, {"read", 1, 1, true, false, false},
-        {"save", 2, 2, false, false, false},     {"write", 2, 2, false, true, false},
+        {"save", 1, 2, false, false, false},     {"write", 1, 2, false, true, false},
         {"reset", 1, 1, false, true, false},     {"watch", 1, -1, false, false, true},
     };
     const Shape* shape = nullptr;
@@ -314,8 +374,18 @@ int Cli::Run()
             return UsageError(QStringLiteral("not a serial number (0..65535): ") + a[i]);
         serials.push_back(n);
     }
-    if (cmd == QLatin1String("write") && !QFileInfo(a[1]).isFile())
-        return UsageError(QStringLiteral("no such file: ") + a[1]);
+    // The file the configuration editor's save dialog offers for this meter.
+    QString file;
+    if (cmd == QLatin1String("save") || cmd == QLatin1String("write")) {
+        file = a.size() > 1 ? a[1]
+                            : CoefRestoreDirectory() + QLatin1Char('/') +
+                                  DefaultCoefFileName(QString::number(serials[0]));
+    }
+    if (cmd == QLatin1String("write") && !QFileInfo(file).isFile())
+        return UsageError(QStringLiteral("no such file: ") + file);
+    // As the editor's dialog does; a failure shows when the file is written.
+    if (cmd == QLatin1String("save") && a.size() == 1)
+        QDir().mkpath(CoefRestoreDirectory());
 
     if (!OpenPort())
         return kNoPort;
@@ -325,9 +395,9 @@ int Cli::Run()
     if (cmd == QLatin1String("read"))
         return Read(serials[0]);
     if (cmd == QLatin1String("save"))
-        return Save(serials[0], a[1]);
+        return Save(serials[0], file);
     if (cmd == QLatin1String("write"))
-        return Write(serials[0], a[1]);
+        return Write(serials[0], file);
     if (cmd == QLatin1String("reset"))
         return Reset(serials[0]);
     return Watch(serials);
@@ -387,15 +457,27 @@ int main(int argc, char** argv)
     if (parser.isSet(trace))
         TraceToStandardError();
 
+    // A reader that goes away (watch | head) shows as EPIPE from a write,
+    // which Out() turns into the end of the command; the port is then closed
+    // as after Ctrl-C. Never put back: the last flush at exit may meet it too.
+    std::signal(SIGPIPE, SIG_IGN);
     InstallQtSerialEventDelivery();
     Interruption interruption;
     TerminalMessages messages(interruption, c.yes);
     Messages::install(&messages);
+    // Settings.ini and Restore/ where the windows keep them.
+    AppPaths::LocateAndUse();
     int status = kUsage;
     {
         Cli cli(c, interruption, messages);
         status = cli.Run();
     }  // the port is closed here, before the service goes
     Messages::install(nullptr);
+    if (g_outputError != 0 && g_outputError != EPIPE) {
+        Err(QStringLiteral("zrm-cli: standard output: ") + QString::fromLocal8Bit(std::strerror(g_outputError)) +
+            QLatin1Char('\n'));
+        if (status == kSuccess)
+            status = kFailed;
+    }
     return status;
 }

@@ -21,7 +21,7 @@ void OnSignal(int)
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &c, 1);
 }
 
-void Print(const QString& text)
+void ToStandardError(const QString& text)
 {
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
@@ -155,4 +155,26 @@ ModalResult TerminalMessages::show(MsgKind kind, const QString& text, MsgButtons
     const QStringList agreed = {yesText.toLower(), QStringLiteral("y"), QStringLiteral("yes"), QStringLiteral("д"),
                                 QStringLiteral("да"), QStringLiteral("ok")};
     return agreed.contains(a) ? yes : no;
+}
+
+void TerminalMessages::Print(const QString& text)
+{
+    if (m_holding)
+        m_held += text;
+    else
+        ToStandardError(text);
+}
+
+void TerminalMessages::Hold()
+{
+    m_holding = true;
+    m_held.clear();
+}
+
+void TerminalMessages::Release(bool print)
+{
+    m_holding = false;
+    if (print && !m_held.isEmpty())
+        ToStandardError(m_held);
+    m_held.clear();
 }

@@ -53,8 +53,17 @@ public:
     // An error box was shown: the operation reported a failure.
     bool ErrorShown() const { return m_errorShown; }
 
+    // The texts of boxes shown from Hold() on are kept back (for operations
+    // that ask nothing); Release prints them, or drops them when print is false.
+    void Hold();
+    void Release(bool print);
+
 private:
+    void Print(const QString& text);
+
     Interruption& m_interruption;
     bool m_assumeYes;
     bool m_errorShown = false;
+    bool m_holding = false;
+    QString m_held;
 };
