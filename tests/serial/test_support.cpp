@@ -165,7 +165,44 @@ static size_t CountEntries(const char* dir)
 }
 
 size_t OpenDescriptorCount() { return CountEntries("/proc/self/fd"); }
-size_t ThreadCount() { return CountEntries("/proc/self/task"); }
+
+// A joined thread can still be listed for a moment: the kernel wakes the
+// joiner before it unlists the ending task. Every ending task carries
+// PF_EXITING from before that wake-up, so it is the flag that says "ended",
+// and a thread that has not begun to end is counted whatever it is doing.
+static bool IsExiting(const char* tid)
+{
+    constexpr unsigned long PfExiting = 0x4;
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/task/%s/stat", tid);
+    FILE* f = std::fopen(path, "re");
+    if (!f)
+        return true; // unlisted since the directory was read
+    char line[512];
+    const bool read = std::fgets(line, sizeof line, f) != nullptr;
+    std::fclose(f);
+    if (!read)
+        return true;
+    // The name in parentheses may hold spaces; the flags are the sixth field
+    // after the state that follows it.
+    const char* rest = std::strrchr(line, ')');
+    unsigned long flags = 0;
+    if (!rest || std::sscanf(rest + 1, " %*c %*d %*d %*d %*d %*d %lu", &flags) != 1)
+        return false;
+    return (flags & PfExiting) != 0;
+}
+
+size_t ThreadCount()
+{
+    size_t n = 0;
+    if (DIR* d = ::opendir("/proc/self/task")) {
+        while (dirent* e = ::readdir(d))
+            if (e->d_name[0] != '.' && !IsExiting(e->d_name))
+                ++n;
+        ::closedir(d);
+    }
+    return n;
+}
 
 bool WaitForThreadCount(size_t Count)
 {

@@ -77,6 +77,7 @@ private:
 };
 
 size_t OpenDescriptorCount();
+// Threads that have not begun to end: a joined thread is no longer counted.
 size_t ThreadCount();
 // Waits up to 2 s for the process to have Count threads (a detached thread
 // needs a moment to end).
