@@ -1,22 +1,19 @@
 // A .coef file of arbitrary content must load into fourteen texts, and a
 // loaded set must save again (or be refused with the documented error).
+// Both files are held in memory and go through the code for files on disk.
 
 #include "coef_file.h"
 #include "errors.h"
 #include "fuzz_common.h"
-
-#include <QFile>
+#include "ini_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     EnsureApplication();
-    const QString path = ScratchPath("fuzz.coef");
-    WriteFileBytes(path, data, size);
+    const EditorTexts texts = LoadCoefFile(IniFile::inMemory(InputBytes(data, size), QStringLiteral("fuzz.coef")));
 
-    const EditorTexts texts = LoadCoefFile(path);
-
-    const QString copy = ScratchPath("copy.coef");
-    QFile::remove(copy);
+    // A new file: no bytes yet.
+    IniFile copy = IniFile::inMemory(QByteArray(), QStringLiteral("copy.coef"));
     try {
         SaveCoefFile(copy, texts);
     } catch (const AppError&) {

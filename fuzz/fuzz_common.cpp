@@ -1,9 +1,5 @@
 #include "fuzz_common.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-
 void EnsureApplication()
 {
     if (QCoreApplication::instance())
@@ -15,17 +11,7 @@ void EnsureApplication()
     (void)app;
 }
 
-QString ScratchPath(const char* name)
+QByteArray InputBytes(const uint8_t* data, size_t size)
 {
-    static QTemporaryDir* dir = new QTemporaryDir(QDir::tempPath() + QStringLiteral("/zrm-fuzz-XXXXXX"));
-    return dir->filePath(QString::fromUtf8(name));
-}
-
-void WriteFileBytes(const QString& path, const uint8_t* data, size_t size)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        std::abort();
-    if (f.write(reinterpret_cast<const char*>(data), qint64(size)) != qint64(size))
-        std::abort();
+    return QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));
 }

@@ -1,10 +1,12 @@
 #pragma once
 // Shared by the fuzz targets: a Qt application object for code that needs
 // one, a message service that answers every box with OK and counts them, and
-// a scratch file the inputs are written to.
+// the input as bytes. The file readers get the input in memory (IniFile::
+// inMemory): the parsing code of a file on disk without a write per input.
 
 #include "messages.h"
 
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QString>
 
@@ -38,8 +40,5 @@ public:
 // A QCoreApplication living for the whole process.
 void EnsureApplication();
 
-// A path in a private temporary folder, the same for the whole run.
-QString ScratchPath(const char* name);
-
-// Writes the bytes to path, replacing the file.
-void WriteFileBytes(const QString& path, const uint8_t* data, size_t size);
+// A copy of the fuzzer's input.
+QByteArray InputBytes(const uint8_t* data, size_t size);

@@ -1,12 +1,11 @@
-// The INI reader fed arbitrary file content: every read call, then a key
-// write, after which the written key reads back as written and every other
-// key of the file keeps its value.
+// The INI reader fed arbitrary file content (in memory, through the code
+// that parses a file on disk): every read call, then a key write, after
+// which the written key reads back as written and every other key of the
+// file keeps its value.
 
 #include "errors.h"
 #include "fuzz_common.h"
 #include "ini_file.h"
-
-#include <QFile>
 
 #include <vector>
 
@@ -21,10 +20,7 @@ struct KeyValue {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     EnsureApplication();
-    const QString path = ScratchPath("fuzz.ini");
-    WriteFileBytes(path, data, size);
-
-    IniFile ini(path);
+    IniFile ini = IniFile::inMemory(InputBytes(data, size), QStringLiteral("fuzz.ini"));
     const QStringList sections = ini.readSections();
     std::vector<KeyValue> before;
     for (const QString& s : sections) {

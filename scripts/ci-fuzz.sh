@@ -34,8 +34,6 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$root/tests/robustness/lsan.supp:print_suppressions=0"
 export QT_QPA_PLATFORM=offscreen
 export LC_ALL=C.UTF-8
-# The targets save files (fsync each key): on tmpfs that costs no disk flush.
-if [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 
 # One target is one process on one core: as many run at once as there are
 # cores. Each leaves its summary line beside its log.

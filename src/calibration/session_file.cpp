@@ -207,15 +207,23 @@ void SaveSessionFile(const QString& path, const RunState& run, const StageEntrie
 
 QString SessionFileProblem(const QString& path, int stageCount, const RunState& run)
 {
-    const IniFile ini(path);
-    return CountersProblem(path, ReadCounters(ini, -1, run), -1, stageCount);
+    return SessionFileProblem(IniFile(path), stageCount, run);
+}
+
+QString SessionFileProblem(const IniFile& ini, int stageCount, const RunState& run)
+{
+    return CountersProblem(ini.fileName(), ReadCounters(ini, -1, run), -1, stageCount);
 }
 
 void LoadSessionFile(const QString& path, int stage, int stageCount, RunState& run, StageEntries& entries)
 {
-    const IniFile ini(path);
+    LoadSessionFile(IniFile(path), stage, stageCount, run, entries);
+}
+
+void LoadSessionFile(const IniFile& ini, int stage, int stageCount, RunState& run, StageEntries& entries)
+{
     const StoredCounters c = ReadCounters(ini, stage, run);
-    const QString problem = CountersProblem(path, c, stage, stageCount);
+    const QString problem = CountersProblem(ini.fileName(), c, stage, stageCount);
     if (!problem.isEmpty())
         throw SessionFileRefused(problem);
 

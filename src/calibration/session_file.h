@@ -13,6 +13,8 @@
 
 #include <array>
 
+class IniFile;
+
 constexpr int kSessionMeters = InstalledMeterList::kMaxMeters;
 
 // The entries of one stage as they stand in the wizard's controls.
@@ -57,7 +59,11 @@ public:
 // outside 1..6, DYINDEX outside 0..9, or MAXCALSTEP or a stored CALSTEP
 // outside 0..stageCount.
 void LoadSessionFile(const QString& path, int stage, int stageCount, RunState& run, StageEntries& entries);
+// The same from an IniFile, which may hold its bytes in memory; messages
+// name its fileName().
+void LoadSessionFile(const IniFile& ini, int stage, int stageCount, RunState& run, StageEntries& entries);
 
 // The same checks alone: an empty text when the file can be loaded, else
 // the message LoadSessionFile would refuse it with.
 QString SessionFileProblem(const QString& path, int stageCount, const RunState& run);
+QString SessionFileProblem(const IniFile& ini, int stageCount, const RunState& run);

@@ -36,20 +36,29 @@ QString& TextOf(EditorTexts& t, int n)
 
 void SaveCoefFile(const QString& path, const EditorTexts& texts)
 {
+    IniFile ini(path);
+    SaveCoefFile(ini, texts);
+}
+
+void SaveCoefFile(IniFile& ini, const EditorTexts& texts)
+{
     const QString section = QString::fromLatin1(kCoefSection);
     EditorTexts copy = texts;
     // Checked before the first key: a line break would end the line and
     // start another key, and a refusal halfway would leave a mixed file.
-    IniFile ini(path);
     ForEachKey([&](const QString& key, int n) { ini.checkWritable(section, key, TextOf(copy, n)); });
     ForEachKey([&](const QString& key, int n) { ini.writeString(section, key, TextOf(copy, n)); });
 }
 
 EditorTexts LoadCoefFile(const QString& path)
 {
+    return LoadCoefFile(IniFile(path));
+}
+
+EditorTexts LoadCoefFile(const IniFile& ini)
+{
     const QString section = QString::fromLatin1(kCoefSection);
     const QString missing = QString::fromUtf8(kCoefMissingText);
-    const IniFile ini(path);
     EditorTexts t;
     ForEachKey([&](const QString& key, int n) { TextOf(t, n) = ini.readString(section, key, missing); });
     return t;

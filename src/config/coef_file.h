@@ -7,6 +7,8 @@
 
 #include <QString>
 
+class IniFile;
+
 extern const char* const kCoefSection;      // "DEVICE_CFG"
 extern const char* const kCoefSerialKey;    // "SN"
 extern const char* const kCoefMissingText;  // "НЕТ"
@@ -23,6 +25,9 @@ QString CoefRestoreDirectory();
 // written. A refused key write throws EIniFileException ("Unable to write
 // to <path>"): the keys before it stay written, the later ones are not.
 void SaveCoefFile(const QString& path, const EditorTexts& texts);
+// The same on an IniFile, which may hold its bytes in memory.
+void SaveCoefFile(IniFile& ini, const EditorTexts& texts);
 
 // The fourteen texts; "НЕТ" for a missing key or section.
 EditorTexts LoadCoefFile(const QString& path);
+EditorTexts LoadCoefFile(const IniFile& ini);

@@ -173,9 +173,14 @@ QString readText(const QString& path)
     return cp1251::Decode(bytes);
 }
 
-std::optional<QString> lookup(const QString& path, const QString& section, const QString& key)
+// Bytes held in memory read as the same bytes in a file would.
+QString heldText(const QByteArray& bytes)
 {
-    const QString text = readText(path);
+    return bytes.size() > kMaxFileSize ? QString() : cp1251::Decode(bytes);
+}
+
+std::optional<QString> lookup(const QString& text, const QString& section, const QString& key)
+{
     const auto s = findSection(text, section);
     if (!s)
         return std::nullopt;
@@ -207,8 +212,8 @@ QByteArray slice(const QByteArray& bytes, qsizetype from, qsizetype to)
 // Rewrites the file at path through edit(). edit gets the current bytes and
 // their decoded text and returns the new bytes, or nullopt when nothing is to
 // change. A file that does not exist is created only when create is true.
-void rewrite(const QString& path, bool create,
-             const std::function<std::optional<QByteArray>(const QByteArray&, const QString&)>& edit)
+void rewriteFile(const QString& path, bool create,
+                 const std::function<std::optional<QByteArray>(const QByteArray&, const QString&)>& edit)
 {
     const QString target = ResolveLinks(path);
     const QFileInfo targetInfo(target);
@@ -253,21 +258,49 @@ IniFile::IniFile(QString path)
 {
 }
 
+IniFile IniFile::inMemory(QByteArray bytes, QString name)
+{
+    IniFile ini(std::move(name));
+    ini.m_memoryText = heldText(bytes);
+    ini.m_memory = std::move(bytes);
+    return ini;
+}
+
+QString IniFile::text() const
+{
+    return m_memory ? m_memoryText : readText(m_path);
+}
+
+void IniFile::rewrite(bool create, const Edit& edit)
+{
+    if (!m_memory) {
+        rewriteFile(m_path, create, edit);
+        return;
+    }
+    // Held bytes always exist, so create has nothing to decide.
+    if (m_memory->size() > kMaxFileSize)
+        unableToWrite(m_path);
+    if (std::optional<QByteArray> updated = edit(*m_memory, m_memoryText)) {
+        m_memoryText = heldText(*updated);
+        m_memory = std::move(*updated);
+    }
+}
+
 QString IniFile::readString(const QString& section, const QString& key, const QString& def) const
 {
-    const auto v = lookup(m_path, section, key);
+    const auto v = lookup(text(), section, key);
     return v ? *v : def;
 }
 
 int IniFile::readInteger(const QString& section, const QString& key, int def) const
 {
-    const auto v = lookup(m_path, section, key);
+    const auto v = lookup(text(), section, key);
     return v ? StrToIntDef(*v, def) : def;
 }
 
 double IniFile::readFloat(const QString& section, const QString& key, double def) const
 {
-    const auto v = lookup(m_path, section, key);
+    const auto v = lookup(text(), section, key);
     double d = 0;
     return v && TryStrToFloat(*v, d) ? d : def;
 }
@@ -275,18 +308,18 @@ double IniFile::readFloat(const QString& section, const QString& key, double def
 bool IniFile::sectionExists(const QString& section) const
 {
     // A header alone is enough, as GetPrivateProfileSectionNames lists it.
-    return findSection(readText(m_path), section).has_value();
+    return findSection(text(), section).has_value();
 }
 
 bool IniFile::valueExists(const QString& section, const QString& key) const
 {
-    return lookup(m_path, section, key).has_value();
+    return lookup(text(), section, key).has_value();
 }
 
 QStringList IniFile::readSection(const QString& section) const
 {
     QStringList keys;
-    const QString text = readText(m_path);
+    const QString text = this->text();
     if (const auto s = findSection(text, section)) {
         forEachKey(text, *s, [&](const Line&, const KeyLine& k) {
             // Only the first of a duplicated key is ever read, so it is
@@ -302,7 +335,7 @@ QStringList IniFile::readSection(const QString& section) const
 QStringList IniFile::readSections() const
 {
     QStringList names;
-    const QString text = readText(m_path);
+    const QString text = this->text();
     Line line;
     for (qsizetype pos = 0; nextLine(text, pos, line); pos = line.next) {
         if (const auto name = sectionName(content(text, line))) {
@@ -328,7 +361,7 @@ void IniFile::writeString(const QString& section, const QString& key, const QStr
     checkWritable(section, key, value);
 
     const QByteArray newLine = cp1251::Encode(key + QLatin1Char('=') + value);
-    rewrite(m_path, true, [&](const QByteArray& bytes, const QString& text) -> std::optional<QByteArray> {
+    rewrite(true, [&](const QByteArray& bytes, const QString& text) -> std::optional<QByteArray> {
         const auto s = findSection(text, section);
         if (!s) {
             QByteArray out = bytes;
@@ -358,7 +391,7 @@ void IniFile::writeInteger(const QString& section, const QString& key, int value
 
 void IniFile::eraseSection(const QString& section)
 {
-    rewrite(m_path, false, [&](const QByteArray& bytes, const QString& text) -> std::optional<QByteArray> {
+    rewrite(false, [&](const QByteArray& bytes, const QString& text) -> std::optional<QByteArray> {
         // Every section of the name goes: a later duplicate would otherwise
         // come to light as the section just erased.
         QByteArray out;
@@ -378,7 +411,7 @@ void IniFile::eraseSection(const QString& section)
 
 void IniFile::deleteKey(const QString& section, const QString& key)
 {
-    rewrite(m_path, false, [&](const QByteArray& bytes, const QString& text) -> std::optional<QByteArray> {
+    rewrite(false, [&](const QByteArray& bytes, const QString& text) -> std::optional<QByteArray> {
         const auto s = findSection(text, section);
         if (!s)
             return std::nullopt;

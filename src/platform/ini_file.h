@@ -11,14 +11,27 @@
 // throw EIniFileException). A file without the owner's write bit counts as
 // read-only, also for root. A symbolic link is written through to its target.
 // ini_file.cpp describes the line syntax in full.
+// An IniFile can also hold its bytes in memory (inMemory): the same reading
+// and editing code then works on those bytes instead of the disk's.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
+#include <optional>
 
 class IniFile {
 public:
     explicit IniFile(QString path);
+    // The bytes of a file as if read from disk; name stands for the path in
+    // messages. Writes edit the bytes held and never touch the disk. Bytes
+    // over the size limit read as a missing file and refuse writes, as an
+    // oversized file does.
+    static IniFile inMemory(QByteArray bytes, QString name);
     const QString& fileName() const { return m_path; }
+    // The bytes an in-memory file holds now; empty for one on disk.
+    QByteArray bytes() const { return m_memory.value_or(QByteArray()); }
 
     // The value with blanks around it trimmed (and one pair of enclosing
     // quotes removed), or def.
@@ -52,5 +65,11 @@ public:
     void deleteKey(const QString& section, const QString& key);
 
 private:
+    using Edit = std::function<std::optional<QByteArray>(const QByteArray&, const QString&)>;
+    QString text() const;
+    void rewrite(bool create, const Edit& edit);
+
     QString m_path;
+    std::optional<QByteArray> m_memory;
+    QString m_memoryText;  // m_memory decoded, kept with it
 };

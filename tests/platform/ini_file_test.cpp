@@ -45,6 +45,8 @@ TEST_P(IniRead, ValueOrDefault)
     const ReadCase& c = GetParam();
     put(path(), c.file);
     EXPECT_EQ(IniFile(path()).readString(U(c.section), U(c.key), "<def>"), U(c.expected));
+    EXPECT_EQ(IniFile::inMemory(c.file, path()).readString(U(c.section), U(c.key), "<def>"), U(c.expected))
+        << "in memory";
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, IniRead,
@@ -163,6 +165,10 @@ TEST_P(IniWrite, BytesAfterWrite)
         put(path(), c.before);
     IniFile(path()).writeString(U(c.section), U(c.key), U(c.value));
     EXPECT_EQ(get(path()), c.after);
+
+    IniFile memory = IniFile::inMemory(c.before == "<none>" ? QByteArray() : c.before, path());
+    memory.writeString(U(c.section), U(c.key), U(c.value));
+    EXPECT_EQ(memory.bytes(), c.after) << "in memory";
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, IniWrite,
@@ -235,11 +241,15 @@ TEST_P(IniErase, BytesAfterErase)
     if (c.before != "<none>")
         put(path(), c.before);
     IniFile ini(path());
-    if (c.wholeSection)
-        ini.eraseSection(U(c.section));
-    else
-        ini.deleteKey(U(c.section), U(c.key));
+    IniFile memory = IniFile::inMemory(c.before == "<none>" ? QByteArray() : c.before, path());
+    for (IniFile* f : {&ini, &memory}) {
+        if (c.wholeSection)
+            f->eraseSection(U(c.section));
+        else
+            f->deleteKey(U(c.section), U(c.key));
+    }
     EXPECT_EQ(get(path()), c.after == "<none>" ? QByteArray("<missing>") : c.after);
+    EXPECT_EQ(memory.bytes(), c.after == "<none>" ? QByteArray() : c.after) << "in memory";
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, IniErase,
@@ -376,6 +386,14 @@ TEST_F(IniTest, HugeFileReadsAsMissingAndIsNotRewritten)
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.read(20), B("[CONFIG]\r\nCOM=COM5\r\n"));
     EXPECT_EQ(entries(), QStringList{"Settings.ini"});
+
+    // Held in memory, such bytes read as missing and are kept as they are.
+    QByteArray huge = B("[CONFIG]\r\nCOM=COM5\r\n");
+    huge.resize(17 * 1024 * 1024, '\0');
+    IniFile memory = IniFile::inMemory(huge, path());
+    EXPECT_EQ(memory.readString("CONFIG", "COM", "COM1"), "COM1");
+    expectUnableToWrite([&] { memory.writeString("CONFIG", "COM", "COM2"); }, path());
+    EXPECT_EQ(memory.bytes(), huge);
 }
 
 TEST_F(IniTest, LargeFileWithinLimitStillWorks)
