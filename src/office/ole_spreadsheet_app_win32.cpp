@@ -53,6 +53,16 @@ struct Com {
             throw ESpreadsheetError(QStringLiteral("Нет объекта ячейки %1").arg(cell.id));
         return handles[std::size_t(cell.id - 1)];
     }
+    // Excel: Range(first, last).EntireRow.
+    OleObject EntireRow(SheetCell first, SheetCell last) const
+    {
+        return sheet.Object(L"Range", {OleValue(Handle(first).Get()), OleValue(Handle(last).Get())}).Object(L"EntireRow");
+    }
+    // LibreOffice: the cell's row, 0-based.
+    int Row(SheetCell cell) const
+    {
+        return Handle(cell).Object(L"getCellAddress").Call(L"Row").ToInt("CellAddress.Row");
+    }
     int Keep(OleObject cell)
     {
         handles.push_back(std::move(cell));
@@ -546,14 +556,12 @@ int Field(const OleObject& s, const wchar_t* name)
 void OleSpreadsheetApp::CopyEntireRow(SheetCell first, SheetCell last)
 {
     d->Run(QStringLiteral("EntireRow.Copy"), [first, last](Com& c) {
-        const OleObject& a = c.Handle(first);
-        const OleObject& b = c.Handle(last);
         if (c.excel) {
-            c.sheet.Object(L"Range", {OleValue(a.Get()), OleValue(b.Get())}).Object(L"EntireRow").Call(L"Copy");
+            c.EntireRow(first, last).Call(L"Copy");
             return 0;
         }
-        const int ra = Field(a.Object(L"getCellAddress"), L"Row");
-        const int rb = Field(b.Object(L"getCellAddress"), L"Row");
+        const int ra = c.Row(first);
+        const int rb = c.Row(last);
         const int lastColumn = c.sheet.Object(L"getColumns").Call(L"getCount").ToInt("getCount") - 1;
         // A range follows its cells when rows are inserted above them.
         c.copied = c.sheet.Object(L"getCellRangeByPosition", {OleValue(0), OleValue(std::min(ra, rb)),
@@ -565,17 +573,15 @@ void OleSpreadsheetApp::CopyEntireRow(SheetCell first, SheetCell last)
 void OleSpreadsheetApp::InsertEntireRow(SheetCell first, SheetCell last)
 {
     d->Run(QStringLiteral("EntireRow.Insert"), [first, last](Com& c) {
-        const OleObject& a = c.Handle(first);
-        const OleObject& b = c.Handle(last);
         if (c.excel) {
-            c.sheet.Object(L"Range", {OleValue(a.Get()), OleValue(b.Get())}).Object(L"EntireRow").Call(L"Insert");
+            c.EntireRow(first, last).Call(L"Insert");
             return 0;
         }
         if (!c.copied)
             throw ESpreadsheetError(QStringLiteral("Строки не скопированы"));
         const OleObject copiedAt = c.copied.Object(L"getRangeAddress");
         const int rows = Field(copiedAt, L"EndRow") - Field(copiedAt, L"StartRow") + 1;
-        const int top = std::min(Field(a.Object(L"getCellAddress"), L"Row"), Field(b.Object(L"getCellAddress"), L"Row"));
+        const int top = std::min(c.Row(first), c.Row(last));
         const OleObject allRows = c.sheet.Object(L"getRows");
         allRows.Call(L"insertByIndex", {OleValue(top), OleValue(rows)});
         const OleObject source = c.copied.Object(L"getRangeAddress");  // moved down if it was below
