@@ -160,6 +160,26 @@ else
   pthread_dlls=$(dirname "$(readlink -f "$(x86_64-w64-mingw32-g++-posix -print-file-name=libwinpthread-1.dll)")")
   export WINEPATH="Z:$qt/bin;Z:$gcc_dlls;Z:$pthread_dlls"
   export WINEQT_FORCE_STDERR_LOGGING=1
+
+  # The OLE test double (tests/portable/ole-double) stands in for the
+  # spreadsheet: "Excel.Application" a local server (its own process, calls
+  # marshalled), LibreOffice's "com.sun.star.ServiceManager" in process.
+  # Its folder is told by the environment and, for the server COM starts,
+  # by the registry.
+  win() { echo "Z:${1//\//\\}"; }
+  double_dir=$run_dir/ole-double
+  mkdir -p "$double_dir"
+  export ZRM_OLE_DOUBLE_DIR
+  ZRM_OLE_DOUBLE_DIR=$(win "$double_dir")
+  excel_clsid='{6F1D2A40-5B7C-4E21-9C3A-1D2E3F405001}'
+  uno_clsid='{6F1D2A40-5B7C-4E21-9C3A-1D2E3F405002}'
+  reg() { wine64 reg add "$@" /f </dev/null >/dev/null 2>&1; }
+  reg 'HKCR\Excel.Application\CLSID' /ve /d "$excel_clsid"
+  reg "HKCR\\CLSID\\$excel_clsid\\LocalServer32" /ve /d "$(win "$win_qt_build/bin/zrm_ole_double_server.exe")"
+  reg 'HKCR\com.sun.star.ServiceManager\CLSID' /ve /d "$uno_clsid"
+  reg "HKCR\\CLSID\\$uno_clsid\\InprocServer32" /ve /d "$(win "$win_qt_build/bin/zrm_ole_double.dll")"
+  reg "HKCR\\CLSID\\$uno_clsid\\InprocServer32" /v ThreadingModel /d Apartment
+  reg 'HKCU\Software\zrm-ole-double' /v Dir /d "$ZRM_OLE_DOUBLE_DIR"
   set +e
   ctest --test-dir "$win_qt_build" --output-on-failure -j2 --timeout 300 2>&1 | tee "$run_dir/ctest-program.log"
   program_tests_status=${PIPESTATUS[0]}
@@ -185,7 +205,6 @@ else
     ZRM_SCENARIO_DIR="$run_dir/linux/program" ZRM_SCENARIO_PORT="$scenario_port" \
     ZRM_BENCH_CONTROL="$run_dir/linux.ctl" ZRM_BENCH_OUTPUT="$run_dir/linux-bench.out" \
     "$root/build/bin/zrm_bench_scenario" -silent) || { say "FAILED: the scenario, Linux build"; exit 1; }
-  win() { echo "Z:${1//\//\\}"; }
   shots=${ZRM_SCENARIO_SHOTS:+$(win "$(mkdir -p "$ZRM_SCENARIO_SHOTS" && cd "$ZRM_SCENARIO_SHOTS" && pwd)")}
   scenario_start=$(date +%s)
   LANG=$lang LC_ALL=$lang LD_PRELOAD=$shim ZRM_SCENARIO_DIR="$(win "$run_dir/win/program")" \
@@ -195,9 +214,20 @@ else
     || { say "FAILED: the scenario, Windows build under wine"; exit 1; }
   say "the scenario under wine (windows platform plugin, Xvfb, $lang) took $(( $(date +%s) - scenario_start )) s"
   for f in Settings.ini Calibration.ini Poverka.ini; do
-    cmp "$run_dir/linux/program/$f" "$run_dir/win/program/$f" || { say "FAILED: $f differs between the builds"; exit 1; }
-    say "$f: $(stat -c %s "$run_dir/win/program/$f") bytes, the same from both builds"
+    cmp "$run_dir/linux/program/compared/$f" "$run_dir/win/program/compared/$f" \
+      || { say "FAILED: $f differs between the builds"; exit 1; }
+    say "$f: $(stat -c %s "$run_dir/win/program/compared/$f") bytes, the same from both builds"
   done
+  # The protocol: the cells the double saved against LibreOffice's workbook
+  # of the Linux run, read back (two meters: A1 ... L24 with the rows below
+  # row 17 one down, and two meter rows of eleven cells).
+  linux_protocol=$(find "$run_dir/linux/program/Protocols" -name '*.xls' | head -n 1)
+  [ -n "$linux_protocol" ] || { say "FAILED: the Linux run left no protocol"; exit 1; }
+  soffice --headless --norestore "-env:UserInstallation=file://$run_dir/lo-profile" --convert-to fods \
+    --outdir "$run_dir/linux-protocol" "$linux_protocol" >/dev/null 2>&1
+  python3 "$root/scripts/protocol_cells.py" "$run_dir/win/program/protocol.cells" \
+    "$run_dir/linux-protocol/$(basename "${linux_protocol%.xls}").fods" C25 33 \
+    || { say "FAILED: the protocol's cells differ between the builds"; exit 1; }
 fi
 
 say "stage took $(( $(date +%s) - stage_start )) s"

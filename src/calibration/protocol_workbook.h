@@ -1,7 +1,7 @@
 #pragma once
 // The verification protocol: a copy of the template "Протокол поверки.xls"
 // filed under Protocols/<year> г./<month>/<day>/ beside the executable and
-// filled through spreadsheet automation (platform/spreadsheet_app.h) from
+// filled through spreadsheet automation (office/spreadsheet_app.h) from
 // the protocol fields dialog and the verification state file "Poverka.ini".
 
 #include "coefficients.h"

@@ -1,16 +1,24 @@
 // A bench engineer's session through the program's real windows, on a line
 // served by the virtual meter bench outside this process: the link test,
 // "Считать параметры", a configuration write, a two-meter calibration with its
-// final write, and a verification whose protocol finds no spreadsheet. Built for both systems; scripts/ci-windows.sh runs the
-// Windows build under wine (the bench's pty as a COM port) and the Linux
-// build on the same kind of bench, and compares the files both leave.
+// final write, and a verification with its protocol. Built for both systems;
+// scripts/ci-windows.sh runs the Windows build under wine (the bench's pty as
+// a COM port, the spreadsheet the project's OLE test double) and the Linux
+// build on the same kind of bench (the spreadsheet LibreOffice through the
+// office helper), and compares the files both leave and the protocol's
+// cells. On Windows the protocol's failures follow, through the same
+// windows: a workbook that does not open, a save that fails, no spreadsheet.
 //
 // Environment, as this program opens the paths:
-//   ZRM_SCENARIO_DIR     the program's folder (Settings.ini is written there)
+//   ZRM_SCENARIO_DIR     the program's folder (Settings.ini is written there);
+//                        compared/ receives the files to compare, and on
+//                        Windows protocol.cells the double's saved cells
 //   ZRM_SCENARIO_PORT    the port name Settings.ini gives
 //   ZRM_BENCH_CONTROL    the bench's command FIFO
 //   ZRM_BENCH_OUTPUT     the file the bench's standard output goes to
 //   ZRM_SCENARIO_SHOTS   optional: pictures of the main window and the wizard
+//   ZRM_OLE_DOUBLE_DIR   Windows: the OLE double's folder (its log, its
+//                        saved cells, the call it is to fail)
 // The bench carries meters 1201 and 1202, Ду 50 (index 4).
 
 #include "app_font.h"
@@ -26,13 +34,18 @@
 #include "number_text.h"
 #include "scanner_app.h"
 #include "scripted_messages.h"
+#include "spreadsheet_app.h"
 #include "window_shots.h"
 #include "wizard_window.h"
+#ifdef Q_OS_WIN
+#include "ole_spreadsheet_app.h"
+#endif
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -91,6 +104,7 @@ class BenchScenario : public QObject {
 
 private:
     QString m_dir, m_port, m_control, m_output, m_shots;
+    QStringList m_shown;  // the workbooks the desktop was asked to show
     ScopedScriptedMessages boxes;
     std::unique_ptr<ScannerApplication> app;
 
@@ -173,6 +187,65 @@ private:
         QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Тест SN 1201\t OK\n\rТест SN 1202\t OK")});
         boxes.clear();
     }
+
+    // "ДАЛЕЕ" at the last stage, OK, the protocol fields typed and accepted.
+    void FinishVerification()
+    {
+        ModalAnswer fields(&app->Form6(), [](QWidget* d) {
+            Find<QComboBox>(*d, "ComboBox1")->setEditText(QStringLiteral("=2*3"));
+            const char* const texts[] = {"20", "0,3", "Петров П.П.", "Сидоров С.С."};
+            for (int i = 0; i < 4; ++i)
+                Find<QLineEdit>(*d, qPrintable(QStringLiteral("Edit%1").arg(i + 1)))->setText(QString::fromUtf8(texts[i]));
+            ClickChild(d, "BitBtn1");
+        });
+        boxes.answer(ModalResult::Ok);
+        Click(Wizard<QPushButton>("BitBtn1"));
+        QCOMPARE(fields.count(), 1);
+    }
+
+    QStringList Protocols() const
+    {
+        QStringList found;
+        QDirIterator it(QDir(m_dir).filePath(QStringLiteral("Protocols")), {QStringLiteral("*.xls")}, QDir::Files,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            found << it.next();
+        found.sort();
+        return found;
+    }
+
+#ifdef Q_OS_WIN
+    static QString DoubleFile(const char* name)
+    {
+        return Env("ZRM_OLE_DOUBLE_DIR") + QLatin1Char('/') + QLatin1String(name);
+    }
+    static QStringList DoubleLog()
+    {
+        QFile f(DoubleFile("calls.log"));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).split(QLatin1Char('\n')) : QStringList();
+    }
+    static bool WaitLogged(const QString& line)
+    {
+        QDeadlineTimer deadline(5000);
+        while (!DoubleLog().contains(line) && !deadline.hasExpired())
+            QTest::qWait(20);
+        return DoubleLog().contains(line);
+    }
+    // The verification's end again, the double failing the call named; the
+    // double's log of it.
+    QStringList FailedProtocol(const char* call)
+    {
+        QFile::remove(DoubleFile("calls.log"));
+        QFile fail(DoubleFile("fail"));
+        if (!fail.open(QIODevice::WriteOnly) || fail.write(QByteArray(call) + "\n") < 0)
+            qFatal("the double's fail file cannot be written");
+        fail.close();
+        boxes.clear();
+        FinishVerification();
+        fail.remove();
+        return DoubleLog();
+    }
+#endif
 
     QString GridCell(int col, int row)
     {
@@ -285,38 +358,95 @@ private slots:
         }
     }
 
-    // The Windows folder has no office helper (LibreOffice's SDK for Windows
-    // is not at hand): the protocol fails with the "no spreadsheet" box and
-    // the verification's state file stays.
-    void aVerificationWithoutASpreadsheetFailsAndKeepsTheRun()
+    // The verification's protocol, "=2*3" typed as the modification: it is
+    // written, kept as text, and shown to the user; nothing else is asked.
+    void aVerificationWritesItsProtocol()
     {
         app->Form3().close();
-        AppPaths::setHelperDirectory(QDir(m_dir).filePath(QStringLiteral("no-helper")));
         AppPaths::setResourceDirectory(QCoreApplication::applicationDirPath());  // the protocol template
+        SetWorkbookViewer([this](const QString& path) {
+            m_shown << path;
+            return true;
+        });
         StartRun("Button8");
         QCOMPARE(app->Form3().windowTitle(), QStringLiteral("Поверка"));
         for (int stage = 1; stage <= 3; ++stage)
             RunStage(stage, kVerificationStages[stage - 1]);
-        ModalAnswer fields(&app->Form6(), [](QWidget* d) {
-            Find<QComboBox>(*d, "ComboBox1")->setEditText(QStringLiteral("Р-485"));
-            const char* const texts[] = {"20", "0,3", "Петров П.П.", "Сидоров С.С."};
-            for (int i = 0; i < 4; ++i)
-                Find<QLineEdit>(*d, qPrintable(QStringLiteral("Edit%1").arg(i + 1)))->setText(QString::fromUtf8(texts[i]));
-            ClickChild(d, "BitBtn1");
-        });
-        boxes.answer(ModalResult::Ok);
-        Click(Wizard<QPushButton>("BitBtn1"));
-        QCOMPARE(fields.count(), 1);
+        FinishVerification();
+        QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Поверка окончена. Записать полученные данные?")});
+        boxes.clear();
+        const QStringList protocols = Protocols();
+        QCOMPARE(protocols.size(), 1);
+#ifdef Q_OS_WIN
+        // Excel shows it itself; the desktop is not asked.
+        QCOMPARE(m_shown, QStringList());
+        const QStringList log = DoubleLog();
+        QVERIFY(log.contains(QStringLiteral("Range.NumberFormat=\"@\"")));
+        QVERIFY(log.contains(QStringLiteral("Range.Value=\"=2*3\"")));
+        QVERIFY(log.contains(QStringLiteral("Application.Visible=True")));
+        QVERIFY(!log.contains(QStringLiteral("Application.Quit()")));
+        QFile::remove(QDir(m_dir).filePath(QStringLiteral("protocol.cells")));
+        QVERIFY(QFile::copy(DoubleFile("saved.cells"), QDir(m_dir).filePath(QStringLiteral("protocol.cells"))));
+#else
+        QCOMPARE(m_shown, protocols);
+#endif
+        // What both systems must have left alike, before the failures below
+        // take further report numbers.
+        const QDir dir(m_dir);
+        QVERIFY(dir.mkpath(QStringLiteral("compared")));
+        for (const char* name : {"Settings.ini", "Calibration.ini", "Poverka.ini"}) {
+            const QString file = QString::fromLatin1(name);
+            QFile::remove(dir.filePath(QStringLiteral("compared/") + file));
+            QVERIFY(QFile::copy(dir.filePath(file), dir.filePath(QStringLiteral("compared/") + file)));
+        }
+    }
+
+#ifdef Q_OS_WIN
+    void aWorkbookThatDoesNotOpenEndsInTheErrorBox()
+    {
+        const QStringList log = FailedProtocol("Workbooks.Open");
+        QCOMPARE(boxes.texts(), (QStringList{QStringLiteral("Поверка окончена. Записать полученные данные?"),
+                                             QStringLiteral("Ошибка вывода данных")}));
+        QCOMPARE(log.filter(QStringLiteral("Workbooks.Open(")).size(), 1);
+        QVERIFY(log.contains(QStringLiteral("  failed: Отказ по запросу: Workbooks.Open")));
+        QVERIFY(log.contains(QStringLiteral("Application.Quit()")));
+        QVERIFY(WaitLogged(QStringLiteral("Application.released visible=0 quit=1 workbooks=0")));
+        QCOMPARE(Protocols().size(), 2);  // the template's copy for the next report, left unfilled
+    }
+
+    void aFailedSaveEndsInTheErrorBoxes()
+    {
+        const QStringList log = FailedProtocol("Workbook.Save");
         const QStringList texts = boxes.texts();
         QCOMPARE(texts.size(), 3);
-        QCOMPARE(texts[0], QStringLiteral("Поверка окончена. Записать полученные данные?"));
+        QCOMPARE(texts[1], QStringLiteral("Ошибка вывода данных"));
+        QVERIFY2(texts[2].startsWith(QStringLiteral("Unable to write to")), qPrintable(texts[2]));
+        const qsizetype close = log.indexOf(QStringLiteral("Workbook.Close(False)"));
+        QVERIFY(close > 0);
+        QVERIFY(log.indexOf(QStringLiteral("Application.Quit()")) > close);
+        QVERIFY(WaitLogged(QStringLiteral("Application.released visible=0 quit=1 workbooks=0")));
+    }
+
+    void noSpreadsheetEndsInTheNoSpreadsheetBox()
+    {
+        SetSpreadsheetAppFactory([] {
+            OleSpreadsheetApp::Options options;
+            options.progIds = QStringList{QStringLiteral("Zrm.NoSuchApplication")};
+            return std::make_unique<OleSpreadsheetApp>(options);
+        });
+        FailedProtocol("");
+        SetSpreadsheetAppFactory({});
+        const QStringList texts = boxes.texts();
+        QCOMPARE(texts.size(), 3);
         QCOMPARE(texts[1], QStringLiteral("Ошибка вывода данных"));
         QVERIFY2(texts[2].contains(QStringLiteral("нет табличного приложения")), qPrintable(texts[2]));
         QVERIFY(QFile::exists(QDir(m_dir).filePath(QStringLiteral("Poverka.ini"))));
     }
+#endif
 
     void cleanupTestCase()
     {
+        SetWorkbookViewer({});
         app.reset();  // closes the port; Settings.ini and Calibration.ini stay
     }
 };

@@ -17,6 +17,14 @@
 #include <QTimer>
 #include <QUrl>
 
+// The system's own backend: the office helper, or OLE automation on Windows.
+#ifdef _WIN32
+#include "ole_spreadsheet_app.h"
+using SystemSpreadsheetApp = OleSpreadsheetApp;
+#else
+using SystemSpreadsheetApp = OfficeHelperApp;
+#endif
+
 namespace {
 
 std::function<std::unique_ptr<SpreadsheetApp>()>& Factory()
@@ -37,7 +45,7 @@ std::unique_ptr<SpreadsheetApp> CreateSpreadsheetApp()
 {
     if (Factory())
         return Factory()();
-    return std::make_unique<OfficeHelperApp>();
+    return std::make_unique<SystemSpreadsheetApp>();
 }
 
 void SetSpreadsheetAppFactory(std::function<std::unique_ptr<SpreadsheetApp>()> factory)
@@ -317,12 +325,12 @@ bool SameOptions(const OfficeHelperApp::Options& a, const OfficeHelperApp::Optio
 void WarmUpSpreadsheetApp()
 {
     if (!Factory())
-        OfficeHelperApp::WarmUp();
+        SystemSpreadsheetApp::WarmUp();
 }
 
 void CoolDownSpreadsheetApp()
 {
-    OfficeHelperApp::CoolDown();
+    SystemSpreadsheetApp::CoolDown();
 }
 
 void OfficeHelperApp::WarmUp()

@@ -10,7 +10,8 @@
 // executable, which drives LibreOffice Calc through its UNO API. It runs as
 // a separate process spoken to over a pipe, so a crashed or hung office costs
 // the protocol, never the program; while a call waits for its answer the Qt
-// event queue is served, so the windows stay responsive.
+// event queue is served, so the windows stay responsive. The Windows backend
+// is OLE automation of Excel, else LibreOffice (ole_spreadsheet_app.h).
 
 #include "errors.h"
 
@@ -61,7 +62,9 @@ public:
     // the range's rows, which move down one row each, with their cell objects.
     virtual void CopyEntireRow(SheetCell first, SheetCell last) = 0;
     virtual void InsertEntireRow(SheetCell first, SheetCell last) = 0;
-    // Saves the workbook in place, in its own format.
+    // Saves the workbook in place, in its own format. Where an open
+    // workbook's file is locked (Windows) the workbook is closed once saved,
+    // and Release opens it again where WorkbookMoved says.
     virtual void Save() = 0;
     // The program moved the saved workbook's file to path (it fills a
     // working copy and gives it the protocol's name once saved): Release
