@@ -48,8 +48,6 @@ void ShowJournalNotice(TForm1& form1, const QString& text)
 ScannerApplication::ScannerApplication(const QString& directory, bool userMode)
 {
     AppPaths::setDirectory(directory);
-    Journal::Start(AppPaths::file(QString::fromLatin1(kJournalFileName)),
-                   userMode ? QStringLiteral("user") : QStringLiteral("pro"), QStringLiteral(ZRM_VERSION));
     InstallQtSerialEventDelivery();
 
     m_form1 = std::make_unique<TForm1>(userMode);
@@ -68,6 +66,9 @@ ScannerApplication::ScannerApplication(const QString& directory, bool userMode)
     Journal::SetUnavailableNotice([form1](const QString& text) {
         QMetaObject::invokeMethod(form1, [form1, text] { ShowJournalNotice(*form1, text); }, Qt::QueuedConnection);
     });
+    // Before any operation, and once its failure can be told.
+    Journal::Start(AppPaths::file(QString::fromLatin1(kJournalFileName)),
+                   userMode ? QStringLiteral("user") : QStringLiteral("pro"), QStringLiteral(ZRM_VERSION));
 
     // The wizard and the installed-meter dialog open each other and the
     // chart and protocol dialogs across folders.

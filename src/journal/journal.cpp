@@ -63,14 +63,16 @@ private:
     {
         if (m_noticeGiven)
             return;
-        m_noticeGiven = true;
         std::function<void(const QString&)> notice;
         {
             std::lock_guard lock(s_noticeMutex);
             notice = s_notice;
         }
-        if (notice)
-            notice(text);
+        // With no one to tell yet, the next failing attempt tells.
+        if (!notice)
+            return;
+        m_noticeGiven = true;
+        notice(text);
     }
 
     void Run()

@@ -54,7 +54,7 @@ private:
     template <class T> T* Main(const char* name) { return BenchApp::Find<T>(f->app->Form1(), name); }
     void Click(QAbstractButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
 
-    void Start(bool userMode = false)
+    void Start()
     {
         stored = DefaultConfigFor(4);
         stored.K1 = 0.9876543f;  // more digits than the editor's fields show
@@ -70,9 +70,10 @@ private:
 
     std::vector<JournalEntry> Entries(const QString& kind = QString())
     {
-        EXPECT_TRUE(Journal::Flush(20000));
+        // Entries not on the disk in time come back as none: the counts fail.
         JournalStore store(Journal::Path());
-        EXPECT_TRUE(store.OpenForReading());
+        if (!Journal::Flush(20000) || !store.OpenForReading())
+            return {};
         JournalFilter filter;
         filter.kind = kind;
         return store.Query(filter);
@@ -130,17 +131,17 @@ private slots:
             Click(f->app->Form2().findChild<QPushButton*>(QStringLiteral("BitBtn1")));
         });
         ModalAnswer journal(&window, [&](QWidget*) {
-            const auto& shown = window.Entries();
-            QCOMPARE(shown.size(), size_t(5));
-            QCOMPARE(shown.front().kind, JournalKind::CounterReset);  // newest first
-            int row = 0;
-            while (shown[std::size_t(row)].kind != JournalKind::ConfigWrite)
-                ++row;
-            window.SelectEntry(row);
-            QPushButton* write = window.findChild<QPushButton*>(QStringLiteral("WriteButton"));
-            QVERIFY(write->isVisible() && write->isEnabled());
-            Click(write);
-            window.accept();
+            [&] {
+                const auto& shown = window.Entries();
+                QCOMPARE(shown.size(), size_t(4));  // state, configuration, write, reset
+                QCOMPARE(shown.front().kind, JournalKind::CounterReset);  // newest first
+                QCOMPARE(shown[1].kind, JournalKind::ConfigWrite);
+                window.SelectEntry(1);
+                QPushButton* write = window.findChild<QPushButton*>(QStringLiteral("WriteButton"));
+                QVERIFY(write->isVisible() && write->isEnabled());
+                Click(write);
+            }();
+            window.accept();  // closed whatever failed, or the test would hang
         });
         f->boxes.clear();
         Click(Main<QPushButton>("Button10"));
