@@ -14,8 +14,14 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <vector>
+
+#ifdef __linux__
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -48,6 +54,22 @@ JournalEntry Sample(int serial, int n)
         c.SetValue(i, 0.5f + float(i));
     e.data.insert(QStringLiteral("config"), ConfigJson(c));
     return e;
+}
+
+struct Switches {
+    long voluntary = 0;
+    long involuntary = 0;
+};
+
+Switches ThreadSwitches()
+{
+#ifdef RUSAGE_THREAD
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    return {u.ru_nvcsw, u.ru_nivcsw};
+#else
+    return {};
+#endif
 }
 
 }  // namespace
@@ -106,19 +128,34 @@ int main(int argc, char** argv)
                 rows, Median(historyMs), Percentile(historyMs, 0.9));
     store.Close();
 
-    // The UI thread's part: stamping and queueing.
+    // The UI thread's part: stamping and queueing, one entry every half
+    // millisecond, so the writer is on the disk while most of them come.
     Journal::Start(path, QStringLiteral("pro"), QStringLiteral("bench"));
     std::vector<double> recordUs;
+    // Why a slow call was slow: the thread waited (a lock: a voluntary
+    // switch) or the machine gave its core to another (an involuntary one).
+    long waited = 0, preempted = 0;
     for (int n = 0; n < 2000; ++n) {
         JournalEntry e = Sample(7, n);
+        const Switches before = ThreadSwitches();
         QElapsedTimer t;
         t.start();
         Journal::Record(std::move(e));
         recordUs.push_back(double(t.nsecsElapsed()) / 1e3);
+        const Switches after = ThreadSwitches();
+        if (recordUs.back() > 1000) {
+            waited += after.voluntary > before.voluntary;
+            preempted += after.involuntary > before.involuntary;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
     Journal::Flush(60000);
     Journal::Stop();
-    std::printf("Journal::Record on the UI thread: median %.1f us, max %.1f us\n", Median(recordUs),
-                *std::max_element(recordUs.begin(), recordUs.end()));
+    const auto over = std::count_if(recordUs.begin(), recordUs.end(), [](double us) { return us > 5000; });
+    std::printf("Journal::Record on the UI thread: first %.1f us, median %.1f us, p99 %.1f us, max %.1f us, "
+                "over 5 ms: %lld of %zu\n"
+                "calls over 1 ms: %ld with a voluntary switch (a wait), %ld preempted\n",
+                recordUs.front(), Median(recordUs), Percentile(recordUs, 0.99),
+                *std::max_element(recordUs.begin(), recordUs.end()), static_cast<long long>(over), recordUs.size(), waited, preempted);
     return 0;
 }

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -32,6 +31,8 @@ public:
         m_thread.join();
     }
 
+    // The UI thread's side: the lock is only ever held for a push or a swap,
+    // never across a disk write or a batch's allocation.
     void Record(JournalEntry e)
     {
         e.variant = m_variant;
@@ -82,8 +83,12 @@ private:
         // the first operation rather than after it.
         bool failing = !store.Open();
         Report(store, failing);
+        // What was taken from the queue and is not yet on the disk, oldest
+        // first; only this thread touches it.
+        std::vector<JournalEntry> pending;
         for (;;) {
-            std::vector<JournalEntry> batch;
+            std::vector<JournalEntry> taken;
+            bool stop = false;
             {
                 std::unique_lock lock(m_mutex);
                 m_failing = failing;
@@ -92,29 +97,34 @@ private:
                 // new entry.
                 if (failing)
                     m_wake.wait_for(lock, kRetryInterval, [&] { return m_stop; });
-                else
+                else if (pending.empty())
                     m_wake.wait(lock, [&] { return m_stop || !m_queue.empty(); });
-                if (m_queue.empty()) {
-                    if (m_stop)
-                        return;
-                    continue;
-                }
-                batch.assign(std::make_move_iterator(m_queue.begin()), std::make_move_iterator(m_queue.end()));
-                m_queue.clear();
+                taken.swap(m_queue);
+                stop = m_stop;
             }
-            const bool written = store.Append(batch);
+            if (pending.empty())
+                pending.swap(taken);
+            else
+                pending.insert(pending.end(), std::make_move_iterator(taken.begin()),
+                               std::make_move_iterator(taken.end()));
+            if (pending.empty()) {
+                if (stop)
+                    return;
+                continue;
+            }
+            const bool written = store.Append(pending);
             failing = !written;
             Report(store, failing);
-            std::lock_guard lock(m_mutex);
-            if (written) {
-                m_written += batch.size();
-            } else {
-                // Back in front, in their order, for the next attempt.
-                m_queue.insert(m_queue.begin(), std::make_move_iterator(batch.begin()),
-                               std::make_move_iterator(batch.end()));
-                if (m_stop)
-                    return;
+            const std::size_t count = pending.size();
+            if (written)
+                pending.clear();
+            {
+                std::lock_guard lock(m_mutex);
+                if (written)
+                    m_written += count;
             }
+            if (!written && stop)
+                return;
         }
     }
 
@@ -135,7 +145,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_done;
-    std::deque<JournalEntry> m_queue;
+    std::vector<JournalEntry> m_queue;
     quint64 m_queued = 0;
     quint64 m_written = 0;
     bool m_stop = false;
@@ -147,57 +157,70 @@ private:
 std::mutex Writer::s_noticeMutex;
 std::function<void(const QString&)> Writer::s_notice;
 
+// Guards only the pointer: a caller takes its own reference and works with
+// the writer unlocked, so a Flush waiting on the disk never holds up Record.
 std::mutex g_mutex;
-std::unique_ptr<Writer> g_writer;
+std::shared_ptr<Writer> g_writer;
 QString g_origin;
+
+std::shared_ptr<Writer> CurrentWriter()
+{
+    std::lock_guard lock(g_mutex);
+    return g_writer;
+}
 
 }  // namespace
 
 void Journal::Start(const QString& path, const QString& variant, const QString& version)
 {
     Stop();
+    // Looked up here, once, so that no operation's entry pays for it.
+    HostName();
+    UserName();
+    auto writer = std::make_shared<Writer>(path, variant, version);
     std::lock_guard lock(g_mutex);
-    g_writer = std::make_unique<Writer>(path, variant, version);
+    g_writer = std::move(writer);
 }
 
 void Journal::Stop()
 {
-    std::unique_ptr<Writer> writer;
+    std::shared_ptr<Writer> writer;
     {
         std::lock_guard lock(g_mutex);
         writer = std::move(g_writer);
     }
+    // The last reference ends the writer; a Flush under way holds one.
     writer.reset();
 }
 
 bool Journal::Started()
 {
-    std::lock_guard lock(g_mutex);
-    return g_writer != nullptr;
+    return CurrentWriter() != nullptr;
 }
 
 QString Journal::Path()
 {
-    std::lock_guard lock(g_mutex);
-    return g_writer ? g_writer->Path() : QString();
+    const auto writer = CurrentWriter();
+    return writer ? writer->Path() : QString();
 }
 
 void Journal::Record(JournalEntry entry)
 {
+    const auto writer = CurrentWriter();
+    if (!writer)
+        return;
     const QDateTime now = QDateTime::currentDateTime();
     entry.utc = now.toUTC();
     entry.local = now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     entry.host = HostName();
     entry.user = UserName();
-    std::lock_guard lock(g_mutex);
-    if (g_writer)
-        g_writer->Record(std::move(entry));
+    writer->Record(std::move(entry));
 }
 
 bool Journal::Flush(int ms, bool untilFailure)
 {
-    std::lock_guard lock(g_mutex);
-    return !g_writer || g_writer->Flush(ms, untilFailure);
+    const auto writer = CurrentWriter();
+    return !writer || writer->Flush(ms, untilFailure);
 }
 
 void Journal::SetUnavailableNotice(std::function<void(const QString&)> notice)
