@@ -12,6 +12,7 @@
 #include "modal_answer.h"
 #include "number_text.h"
 #include "read_only_folder.h"
+#include "scripted_file_dialogs.h"
 
 #include <QDir>
 #include <QLineEdit>
@@ -25,14 +26,6 @@
 namespace {
 
 constexpr SerialNumber kMeter = 4321;
-
-std::vector<uint8_t> StoredBytes(const DeviceConfig& c)
-{
-    std::vector<uint8_t> b(kDeviceConfigLength);
-    EncodeDeviceConfig(c, b.data());
-    b.pop_back();  // the byte a write frame's checksum takes
-    return b;
-}
 
 int JournalBoxes(const ScriptedMessages& boxes)
 {
@@ -68,16 +61,7 @@ private:
         Click(Main<QPushButton>("Button2"));
     }
 
-    std::vector<JournalEntry> Entries(const QString& kind = QString())
-    {
-        // Entries not on the disk in time come back as none: the counts fail.
-        JournalStore store(Journal::Path());
-        if (!Journal::Flush(20000) || !store.OpenForReading())
-            return {};
-        JournalFilter filter;
-        filter.kind = kind;
-        return store.Query(filter);
-    }
+    std::vector<JournalEntry> Entries(const QString& kind = QString()) { return f->JournalEntries(kind); }
 
     // Runs the editor's write with the fields as action leaves them.
     void WriteInEditor(const std::function<void(TForm2&)>& action)
@@ -136,6 +120,24 @@ private slots:
                 QCOMPARE(shown.size(), size_t(4));  // state, configuration, write, reset
                 QCOMPARE(shown.front().kind, JournalKind::CounterReset);  // newest first
                 QCOMPARE(shown[1].kind, JournalKind::ConfigWrite);
+
+                // "Экспорт": columns for a spreadsheet in the user's numbers.
+                ScopedScriptedFileDialogs files;
+                const QString csv = f->Path(QStringLiteral("journal.csv"));
+                files.answer(csv);
+                Click(window.findChild<QPushButton*>(QStringLiteral("ExportButton")));
+                QCOMPARE(files.count(), size_t(1));
+                const QByteArray bytes = f->ReadFile(QStringLiteral("journal.csv"));
+                QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+                const QStringList lines = QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"));
+                QCOMPARE(lines.size(), 1 + 4 + 1);  // the header, the entries, the end of the last line
+                const QStringList header = lines[0].split(QLatin1Char(';'));
+                const QStringList row = lines[2].split(QLatin1Char(';'));
+                const auto k2 = header.indexOf(QStringLiteral("K2"));
+                QVERIFY(k2 > 0 && row.size() > k2);
+                QCOMPARE(row[header.indexOf(QStringLiteral("Заводской №"))], QString::number(kMeter));
+                QCOMPARE(row[k2], Localised("1.5"));
+
                 window.SelectEntry(1);
                 QPushButton* write = window.findChild<QPushButton*>(QStringLiteral("WriteButton"));
                 QVERIFY(write->isVisible() && write->isEnabled());
