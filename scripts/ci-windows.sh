@@ -198,6 +198,7 @@ else
     cmp "$run_dir/linux/program/$f" "$run_dir/win/program/$f" || { say "FAILED: $f differs between the builds"; exit 1; }
     say "$f: $(stat -c %s "$run_dir/win/program/$f") bytes, the same from both builds"
   done
+  WIN_BUILD_DIR=$win_qt_build bash "$root/scripts/ci-windows-msi.sh"
 fi
 
 say "stage took $(( $(date +%s) - stage_start )) s"
