@@ -29,7 +29,7 @@ stage=$build/msi-stage
 rm -rf "$stage"
 mkdir -p "$stage/programs"
 cp -a "$folder" "$stage/files"
-for exe in zrm-scanner.exe zrm-scanner-pro.exe; do
+for exe in zrm-scanner.exe zrm-scanner-pro.exe zrm-cli.exe; do
   mv "$stage/files/$exe" "$stage/programs/"
 done
 [ ! -e "$stage/files/installed" ] || { say "the portable folder holds the marker"; exit 1; }
