@@ -12,6 +12,8 @@
 #     a screenshot, the window closed as a user closes it. Settings.ini must
 #     land in the user's AppData\Local\zrm-scanner and nothing under Program
 #     Files may change;
+#     zrm-cli, installed with it, lists the port, reads the same meter and
+#     asks its question on standard input;
 #  3. an MSI with the next build number installed over it: one copy, the
 #     new version, the user's Settings.ini byte for byte as it was;
 #  4. msiexec /x … /qn: nothing of the program left in Program Files or the
@@ -61,6 +63,7 @@ check_program() {  # EXE SUBSYSTEM
 }
 check_program "$build/bin/zrm-scanner.exe" 00000002
 check_program "$build/bin/zrm-scanner-pro.exe" 00000002
+check_program "$build/bin/zrm-cli.exe" 00000003
 
 # --- a fresh prefix ------------------------------------------------------------------------
 run_dir=$(mktemp -d /tmp/zrm-msi.XXXXXX)
@@ -156,11 +159,16 @@ until main=$(xdotool search --name '^Сканер ЗРМ v' 2>/dev/null | head -
   sleep 0.5
 done
 say "main window \"$(xdotool getwindowname "$main")\" after $(( $(date +%s) - t )) s"
-copied() {  # the clipboard's text after Ctrl+C in the focused widget
+copied() {  # the clipboard's text after Ctrl+C in the focused widget (nothing within 3 s: empty)
+  local text= i
   : | xclip -selection clipboard
   xdotool key --clearmodifiers ctrl+c
-  sleep 0.5
-  xclip -o -selection clipboard 2>/dev/null | tr -d '\r'
+  for i in $(seq 30); do
+    sleep 0.1
+    text=$(xclip -o -selection clipboard 2>/dev/null | tr -d '\r')
+    [ -z "$text" ] || break
+  done
+  echo "$text"
 }
 box() {  # waits for a message box of the program; prints its text and answers it
   local until=$(( $(date +%s) + $1 )) b
@@ -184,6 +192,7 @@ text_at() {  # the whole text of the box at X Y (a click after a message box may
   for _ in 1 2 3 4 5; do
     click "$1" "$2"
     text=$(xdotool key ctrl+a; copied)
+    click "$1" "$2"   # the selection off again
     [ -z "$text" ] || break
   done
   echo "$text"
@@ -209,14 +218,19 @@ echo "$text" | grep -q 'на связи' || fail "the link test said: $text"
 serial=$(text_at 150 46)
 [ "$serial" = "1201" ] || fail "the serial number found is \"$serial\""
 xdotool key Tab Tab Tab space   # "Считать параметры"
-sleep 3
-! text=$(box 1) || fail "message box: $text"
+t=$(date +%s)
+config=
+while [ -z "$config" ]; do
+  ! text=$(box 1) || fail "message box: $text"
+  [ $(( $(date +%s) - t )) -lt 30 ] || fail "the configuration memo is empty after \"Считать параметры\""
+  config=$(text_at 170 308)
+done
+state=$(text_at 170 143)
+[ -n "$state" ] || fail "the state memo is empty after \"Считать параметры\""
+click 500 300
 mkdir -p "$shots"
 import -window "$main" "$shots/installed-pro-main-window.png"
 say "screenshot $shots/installed-pro-main-window.png"
-state=$(text_at 170 143)
-config=$(text_at 170 308)
-[ -n "$state" ] && [ -n "$config" ] || fail "the memos are empty after \"Считать параметры\""
 say "Состояние: $(echo "$state" | paste -sd'/' -)"
 say "Конфигурация: $(echo "$config" | paste -sd'/' -)"
 click 500 300
@@ -232,6 +246,19 @@ grep -q "^COM=$port"$'\r'"\$" "$user_data/Settings.ini" || fail "Settings.ini in
 say "$user_data/Settings.ini: $(stat -c %s "$user_data/Settings.ini") bytes, COM=$port"
 grep -q ' rx ' "$run_dir/bench.err" || fail "the bench heard nothing"
 say "the bench: $(grep -c ' rx ' "$run_dir/bench.err") frames heard, $(grep -c ' tx ' "$run_dir/bench.err") answered"
+# zrm-cli, the professional feature's console program, on the same line.
+cli() { LD_PRELOAD=$shim wine64 "$folder/zrm-cli.exe" "$@" 2>>"$run_dir/cli.err" | tr -d '\r'; }
+cli ports </dev/null | grep -x "$port" >/dev/null || fail "zrm-cli ports does not list $port: $(cat "$run_dir/cli.err")"
+cli_read=$(cli --port "$port" read 1201 </dev/null) || fail "zrm-cli read: $(cat "$run_dir/cli.err")"
+[ "$(echo "$cli_read" | tail -n "$(echo "$config" | wc -l)")" = "$config" ] \
+  || fail "zrm-cli read 1201 gave another configuration than the window: $cli_read"
+# Its question read from standard input: declined, then agreed to.
+status=0
+echo нет | cli --port "$port" reset 1201 >/dev/null || status=$?
+[ "$status" -eq 1 ] || fail "zrm-cli reset answered \"нет\" ended with $status, not 1 (declined)"
+echo да | cli --port "$port" reset 1201 >/dev/null || fail "zrm-cli reset answered \"да\": $(tail -3 "$run_dir/cli.err")"
+stop_wine
+say "zrm-cli: lists $port; read 1201 gives the window's configuration; reset asks on standard input"
 (cd "$folder" && find . -exec stat -c '%n %s %Y' {} + | sort) >"$run_dir/folder.after"
 diff "$run_dir/folder.before" "$run_dir/folder.after" || fail "Program Files changed while the program ran"
 say "Program Files unchanged"
