@@ -45,3 +45,7 @@ if(ZRM_QTBASE_RU)
 else()
   message(STATUS "qtbase_ru.qm not found (qt6-translations-l10n): Qt's dialogs will speak English")
 endif()
+
+# zrm-cli, the console program, beside the windowed ones (the MSI puts it in
+# its professional feature).
+install(TARGETS zrm-cli RUNTIME DESTINATION . COMPONENT scanner)

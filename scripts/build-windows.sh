@@ -57,3 +57,4 @@ done
 (cd "$build" && cmake -E tar cf "$name.zip" --format=zip "$name")
 say "$build/$name.zip: $(du -k "$build/$name.zip" | cut -f1) KiB, $(find "$build/$name" -type f | wc -l) files"
 say "done in $((SECONDS - start)) s"
+WIN_BUILD_DIR=$build bash "$root/scripts/build-msi.sh"

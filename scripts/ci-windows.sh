@@ -228,6 +228,7 @@ else
   python3 "$root/scripts/protocol_cells.py" "$run_dir/win/program/protocol.cells" \
     "$run_dir/linux-protocol/$(basename "${linux_protocol%.xls}").fods" C25 33 \
     || { say "FAILED: the protocol's cells differ between the builds"; exit 1; }
+  WIN_BUILD_DIR=$win_qt_build bash "$root/scripts/ci-windows-msi.sh"
 fi
 
 say "stage took $(( $(date +%s) - stage_start )) s"

@@ -1,24 +1,17 @@
 #include "file_access.h"
-
-#include <QDir>
-#include <QFileInfo>
+#include "win_path.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
-namespace {
-
-std::wstring WinName(const QString& path) { return QDir::toNativeSeparators(path).toStdWString(); }
-
-}  // namespace
-
 FileLoad ReadRegularFile(const QString& path, qint64 maxSize, QByteArray& bytes)
 {
     bytes.clear();
-    const HANDLE h = ::CreateFileW(WinName(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    const HANDLE h = ::CreateFileW(WinPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
@@ -55,14 +48,14 @@ DirectoryMade MakePrivateDirectory(const QString& path)
 {
     // The default security of a new folder under the user's own folders
     // already keeps other users out; a folder elsewhere inherits its parent's.
-    if (::CreateDirectoryW(WinName(path).c_str(), nullptr))
+    if (::CreateDirectoryW(WinPath(path).c_str(), nullptr))
         return DirectoryMade::Created;
     return ::GetLastError() == ERROR_ALREADY_EXISTS ? DirectoryMade::Exists : DirectoryMade::Failed;
 }
 
 QString OpenForAppend(const QString& path, QFile& file)
 {
-    const HANDLE h = ::CreateFileW(WinName(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    const HANDLE h = ::CreateFileW(WinPath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return QStringLiteral("ошибка Windows %1").arg(::GetLastError());

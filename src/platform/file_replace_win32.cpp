@@ -1,13 +1,9 @@
 #include "file_replace.h"
-
-#include <QDir>
-#include <QFileInfo>
+#include "win_path.h"
 
 #include <windows.h>
 
 namespace {
-
-std::wstring WinName(const QString& path) { return QDir::toNativeSeparators(path).toStdWString(); }
 
 HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
@@ -15,7 +11,7 @@ HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
 bool MayReplace(const QString& target, FileStatus* status)
 {
-    const DWORD attributes = ::GetFileAttributesW(WinName(target).c_str());
+    const DWORD attributes = ::GetFileAttributesW(WinPath(target).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -32,7 +28,7 @@ bool WritableDirectory(const QString& dir)
     // Windows has no owner write bit on directories (FILE_ATTRIBUTE_READONLY
     // on a folder only marks it customised): whether new files can be made
     // there shows when the hidden sibling is created.
-    const DWORD attributes = ::GetFileAttributesW(WinName(dir).c_str());
+    const DWORD attributes = ::GetFileAttributesW(WinPath(dir).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -40,7 +36,7 @@ ReplacementFile::ReplacementFile(const QString& target) : m_target(target)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         m_path = HiddenSibling(target, QStringLiteral(".tmp"));
-        const HANDLE h = ::CreateFileW(WinName(m_path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        const HANDLE h = ::CreateFileW(WinPath(m_path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                        FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
             m_handle = reinterpret_cast<std::intptr_t>(h);
@@ -57,7 +53,7 @@ ReplacementFile::~ReplacementFile()
     if (isOpen())
         ::CloseHandle(AsHandle(m_handle));
     if (m_created && !m_committed)
-        ::DeleteFileW(WinName(m_path).c_str());
+        ::DeleteFileW(WinPath(m_path).c_str());
 }
 
 // What the replaced file has is kept by ReplaceFileW when this one takes its place.
@@ -85,7 +81,7 @@ bool ReplacementFile::write(const QByteArray& bytes, const FileStatus&)
 bool SyncFile(const QString& path)
 {
     // FlushFileBuffers needs a handle with write access.
-    const HANDLE h = ::CreateFileW(WinName(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    const HANDLE h = ::CreateFileW(WinPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
@@ -101,15 +97,15 @@ void SyncDirectory(const QString&)
 
 bool PutInPlace(const QString& complete, const QString& target)
 {
-    const std::wstring from = WinName(complete);
-    const std::wstring to = WinName(target);
+    const std::wstring from = WinPath(complete);
+    const std::wstring to = WinPath(target);
     if (::GetFileAttributesW(to.c_str()) == INVALID_FILE_ATTRIBUTES)
         return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
 
     // ReplaceFileW keeps the old file's security and streams. With a backup
     // name it never leaves the target missing: on a failure the old file is
     // either still in place or under the backup name, and is put back.
-    const std::wstring backup = WinName(HiddenSibling(target, QStringLiteral(".old")));
+    const std::wstring backup = WinPath(HiddenSibling(target, QStringLiteral(".old")));
     if (::ReplaceFileW(to.c_str(), from.c_str(), backup.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
         ::DeleteFileW(backup.c_str());
         return true;

@@ -1,11 +1,15 @@
 // The per-system files of src/platform, built and run on both systems (on
 // Windows under wine): the same guarantees from each implementation.
 
+#include "coef_file.h"
 #include "cp1251.h"
 #include "file_access.h"
 #include "file_replace.h"
 #include "ini_file.h"
 #include "process_group.h"
+#ifdef Q_OS_WIN
+#include "win_path.h"
+#endif
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -197,6 +201,44 @@ private slots:
         QCOMPARE(Read(path), QByteArray("[POVERKA]\r\nNAME=\xC8\xE2\xE0\xED\xEE\xE2 \xC8.\xC8. \xB9" "5\r\n"));
         QCOMPARE(IniFile(path).readString(QStringLiteral("POVERKA"), QStringLiteral("NAME"), QString()),
                  QStringLiteral("Иванов И.И. №5"));
+    }
+
+    // A data folder deeper than MAX_PATH (260), as a dated protocol path under
+    // a deep folder reaches: Settings.ini and a .coef file saved and read
+    // back, and a name with ".." in it, which the long form takes literally.
+    void longPathsWork()
+    {
+        QTemporaryDir dir;
+        QString data = dir.path();
+        while (data.size() <= 300)
+            data += QStringLiteral("/Данные поверочной установки");
+        QVERIFY(QDir().mkpath(data + QStringLiteral("/Restore")));
+        const QString settings = data + QStringLiteral("/Settings.ini");
+        IniFile(settings).writeString(QStringLiteral("CONFIG"), QStringLiteral("COM"), QStringLiteral("COM8"));
+        IniFile(data + QStringLiteral("/Restore/../Settings.ini"))
+            .writeString(QStringLiteral("CONFIG"), QStringLiteral("REPNO"), QStringLiteral("5"));
+        QCOMPARE(Read(settings), QByteArray("[CONFIG]\r\nCOM=COM8\r\nREPNO=5\r\n"));
+        QCOMPARE(IniFile(settings).readString(QStringLiteral("CONFIG"), QStringLiteral("COM"), QString()),
+                 QStringLiteral("COM8"));
+
+        EditorTexts texts;
+        texts.Serial = QStringLiteral("1201");
+        for (QString& value : texts.Values)
+            value = QStringLiteral("1,5");
+        const QString coef = data + QStringLiteral("/Restore/") + DefaultCoefFileName(texts.Serial) + QStringLiteral(".coef");
+        SaveCoefFile(coef, texts);
+        const EditorTexts loaded = LoadCoefFile(coef);
+        QCOMPARE(loaded.Serial, texts.Serial);
+        QCOMPARE(loaded.Values, texts.Values);
+        QCOMPARE(Leftovers(data, {QStringLiteral("Settings.ini"), QStringLiteral("Restore")}), QStringList());
+        QCOMPARE(Leftovers(data + QStringLiteral("/Restore"), {QFileInfo(coef).fileName()}), QStringList());
+#ifdef Q_OS_WIN
+        // Wine takes a long name in any form; Windows only in this one.
+        const auto win = [](const char* path) { return QString::fromStdWString(WinPath(QString::fromUtf8(path))); };
+        QCOMPARE(win("C:/a/./b/../Settings.ini"), QStringLiteral(R"(\\?\C:\a\Settings.ini)"));
+        QCOMPARE(win("//bench-pc/share/Settings.ini"), QStringLiteral(R"(\\?\UNC\bench-pc\share\Settings.ini)"));
+        QCOMPARE(win(R"(\\.\COM12)"), QStringLiteral(R"(\\.\COM12)"));
+#endif
     }
 
     void aProcessIsGoneOnlyOnceItEnded()

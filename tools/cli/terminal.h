@@ -11,8 +11,12 @@
 
 class QSocketNotifier;
 
-// SIGINT and SIGTERM, written by the handler to a pipe that the event loop
-// watches, so a signal ends a wait without running anything in the handler.
+// Ctrl-C, as an event of the event loop, so that it ends a wait without
+// running anything where it arrives. POSIX (terminal_posix.cpp): SIGINT and
+// SIGTERM, written by the handler to a pipe that the event loop watches.
+// Windows (terminal_win32.cpp): Ctrl-C, Ctrl-Break and the console's
+// closing, from the console's handler thread; the console speaks UTF-8 while
+// this object lives.
 class Interruption {
 public:
     Interruption();
@@ -29,6 +33,9 @@ public:
     // One line from standard input without its line break; nothing at end of
     // input or on a signal.
     std::optional<QString> ReadLine();
+
+    // The first signal, in the event loop.
+    void Interrupted();
 
 private:
     void Drain();
