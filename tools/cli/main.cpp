@@ -28,7 +28,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -469,10 +468,6 @@ int main(int argc, char** argv)
     if (parser.isSet(trace))
         TraceToStandardError();
 
-    // A reader that goes away (watch | head) shows as EPIPE from a write,
-    // which Out() turns into the end of the command; the port is then closed
-    // as after Ctrl-C. Never put back: the last flush at exit may meet it too.
-    std::signal(SIGPIPE, SIG_IGN);
     InstallQtSerialEventDelivery();
     Interruption interruption;
     TerminalMessages messages(interruption, c.yes);

@@ -13,7 +13,8 @@ class QSocketNotifier;
 
 // Ctrl-C, as an event of the event loop, so that it ends a wait without
 // running anything where it arrives. POSIX (terminal_posix.cpp): SIGINT and
-// SIGTERM, written by the handler to a pipe that the event loop watches.
+// SIGTERM, written by the handler to a pipe that the event loop watches;
+// SIGPIPE ignored, so a closed standard output is a failed write (EPIPE).
 // Windows (terminal_win32.cpp): Ctrl-C, Ctrl-Break and the console's
 // closing, from the console's handler thread; the console speaks UTF-8 while
 // this object lives.

@@ -23,6 +23,10 @@ void OnSignal(int)
 
 Interruption::Interruption()
 {
+    // A reader that goes away (watch | head) shows as EPIPE from a write,
+    // which Out() turns into the end of the command; the port is then closed
+    // as after Ctrl-C. Never put back: the last flush at exit may meet it too.
+    std::signal(SIGPIPE, SIG_IGN);
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read);
