@@ -22,14 +22,25 @@ prefix=${ZRM_QT_MINGW_PREFIX:?set ZRM_QT_MINGW_PREFIX to the install folder}
 charts=${ZRM_QTCHARTS_SOURCE:-$root/../shared/toolchains/qt6-mingw/qtcharts-6.4.2-src.tar.xz}
 [ -f "$charts" ] || { say "Qt Charts source not found: $charts (set ZRM_QTCHARTS_SOURCE)"; exit 1; }
 need_packages cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools qt6-base-dev qt6-charts-dev \
-  curl xz-utils patch quilt
+  xz-utils patch quilt dpkg-dev
 
 work=${ZRM_QT_MINGW_WORK:-$(mktemp -d /tmp/qt-mingw.XXXXXX)}
-pool=http://deb.debian.org/debian/pool/main/q/qt6-base
 cd "$work"
-for f in qt6-base_6.4.2+dfsg.orig.tar.xz qt6-base_6.4.2+dfsg-10.debian.tar.xz; do
-  [ -f "$f" ] || curl -fsSLO "$pool/$f"
-done
+# Debian's source through apt itself: source entries made from this machine's
+# own apt sources, in a private apt state, so the system's lists stay as they are.
+if [ ! -f qt6-base_6.4.2+dfsg.orig.tar.xz ] || [ ! -f qt6-base_6.4.2+dfsg-10.debian.tar.xz ]; then
+  mkdir -p apt/sources.list.d apt/lists/partial
+  for f in /etc/apt/sources.list.d/*.sources; do
+    if [ -f "$f" ]; then sed 's/^Types:.*/Types: deb-src/' "$f" >"apt/sources.list.d/$(basename "$f")"; fi
+  done
+  if [ -f /etc/apt/sources.list ]; then
+    sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >apt/sources.list.d/main.list
+  fi
+  aptopts=(-o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$work/apt/sources.list.d"
+    -o Dir::State::Lists="$work/apt/lists")
+  apt-get "${aptopts[@]}" update >/dev/null
+  apt-get "${aptopts[@]}" source --download-only qt6-base=6.4.2+dfsg-10 >/dev/null
+fi
 rm -rf qtbase && mkdir qtbase
 tar -xJf qt6-base_6.4.2+dfsg.orig.tar.xz -C qtbase --strip-components=1
 tar -xJf qt6-base_6.4.2+dfsg-10.debian.tar.xz -C qtbase
