@@ -8,7 +8,7 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
+#include <QHash>
 
 #include <functional>
 #include <memory>
@@ -101,12 +101,15 @@ std::optional<KeyLine> keyLine(QStringView trimmed)
 
 // The text cut into sections and their keys in one pass; the views point into
 // text, which the layout keeps. A file on disk is cut anew at each call (it
-// may change between calls); held bytes are cut once per edit.
+// may change between calls); held bytes are cut once per edit. Only the first
+// section of a name, and the first key of a name within it, are ever read:
+// they are found by their folded names.
 struct IniLayout {
     struct Key {
         QStringView name;
         QStringView value;
         Line line;
+        bool first = false;  // the first key of its name in the section
     };
     struct Section {
         QStringView name;
@@ -114,17 +117,20 @@ struct IniLayout {
         qsizetype end = 0;  // the next header line, or the end of the text
         Line lastNonBlank;  // the header itself when the body is blank
         std::vector<Key> keys;
+        QHash<QString, std::size_t> firstKey;
+        bool first = false;  // the first section of its name
 
         // The first key named so.
         const Key* find(QStringView key) const;
     };
 
     explicit IniLayout(QString decoded);
-    // The first section named so, from the index-th on.
-    const Section* find(QStringView name, size_t from = 0) const;
+    // The first section named so.
+    const Section* find(QStringView name) const;
 
     QString text;
     std::vector<Section> sections;
+    QHash<QString, std::size_t> firstSection;
 };
 
 namespace {
@@ -132,6 +138,17 @@ namespace {
 bool sameName(QStringView a, QStringView b)
 {
     return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// A name as the case-insensitive compare sees it. Folding each UTF-16 unit
+// matches that compare here: the text is decoded from Windows-1251 and the
+// program's own names are Latin or Cyrillic, so there are no surrogates.
+QString folded(QStringView name)
+{
+    QString f(name.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < name.size(); ++i)
+        f[i] = name[i].toCaseFolded();
+    return f;
 }
 
 } // namespace
@@ -161,24 +178,31 @@ IniLayout::IniLayout(QString decoded)
         if (const auto k = keyLine(c))
             s.keys.push_back({k->key, k->value, line});
     }
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        Section& s = sections[i];
+        const QString name = folded(s.name);
+        s.first = !firstSection.contains(name);
+        if (s.first)
+            firstSection.insert(name, i);
+        for (std::size_t j = 0; j < s.keys.size(); ++j) {
+            const QString key = folded(s.keys[j].name);
+            s.keys[j].first = !s.firstKey.contains(key);
+            if (s.keys[j].first)
+                s.firstKey.insert(key, j);
+        }
+    }
 }
 
-const IniLayout::Section* IniLayout::find(QStringView name, size_t from) const
+const IniLayout::Section* IniLayout::find(QStringView name) const
 {
-    for (size_t i = from; i < sections.size(); ++i) {
-        if (sameName(sections[i].name, name))
-            return &sections[i];
-    }
-    return nullptr;
+    const auto it = firstSection.constFind(folded(name));
+    return it == firstSection.cend() ? nullptr : &sections[*it];
 }
 
 const IniLayout::Key* IniLayout::Section::find(QStringView key) const
 {
-    for (const Key& k : keys) {
-        if (sameName(k.name, key))
-            return &k;
-    }
-    return nullptr;
+    const auto it = firstKey.constFind(folded(key));
+    return it == firstKey.cend() ? nullptr : &keys[*it];
 }
 
 namespace {
@@ -343,22 +367,14 @@ bool IniFile::valueExists(const QString& section, const QString& key) const
 namespace {
 
 // Names in order, each once whatever its case: only the first of a name is
-// ever read. Folding each UTF-16 unit matches the case-insensitive compare
-// here, since the text is decoded from Windows-1251 (no surrogates).
+// ever read.
 template <typename Items, typename Name>
-QStringList distinctNames(const Items& items, Name name)
+QStringList firstNames(const Items& items, Name name)
 {
     QStringList names;
-    QSet<QString> seen;
     for (const auto& item : items) {
-        const QStringView n = name(item);
-        QString folded(n.size(), Qt::Uninitialized);
-        for (qsizetype i = 0; i < n.size(); ++i)
-            folded[i] = n[i].toCaseFolded();
-        if (!seen.contains(folded)) {
-            seen.insert(folded);
-            names << n.toString();
-        }
+        if (item.first)
+            names << name(item).toString();
     }
     return names;
 }
@@ -369,13 +385,13 @@ QStringList IniFile::readSection(const QString& section) const
 {
     const auto l = layout();
     const IniLayout::Section* s = l->find(section);
-    return s ? distinctNames(s->keys, [](const IniLayout::Key& k) { return k.name; }) : QStringList();
+    return s ? firstNames(s->keys, [](const IniLayout::Key& k) { return k.name; }) : QStringList();
 }
 
 QStringList IniFile::readSections() const
 {
     const auto l = layout();
-    return distinctNames(l->sections, [](const IniLayout::Section& s) { return s.name; });
+    return firstNames(l->sections, [](const IniLayout::Section& s) { return s.name; });
 }
 
 void IniFile::checkWritable(const QString& section, const QString& key, const QString& value) const
