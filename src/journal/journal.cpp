@@ -2,12 +2,12 @@
 
 #include <QDir>
 #include <QSysInfo>
+#include <QThread>
 
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 namespace {
 
@@ -17,8 +17,9 @@ constexpr auto kRetryInterval = std::chrono::milliseconds(1000);
 class Writer {
 public:
     Writer(const QString& path, const QString& variant, const QString& version)
-        : m_path(path), m_variant(variant), m_version(version), m_thread([this] { Run(); })
+        : m_path(path), m_variant(variant), m_version(version), m_thread(QThread::create([this] { Run(); }))
     {
+        m_thread->start();
     }
 
     ~Writer()
@@ -28,7 +29,7 @@ public:
             m_stop = true;
         }
         m_wake.notify_all();
-        m_thread.join();
+        m_thread->wait();
     }
 
     // The UI thread's side: the lock is only ever held for a push or a swap,
@@ -151,7 +152,11 @@ private:
     bool m_stop = false;
     bool m_failing = false;
     bool m_noticeGiven = false;  // writer thread only
-    std::thread m_thread;
+    // A thread of Qt's own, not std::thread: the database objects live on it,
+    // and Qt releases what it keeps for a thread when that thread ends. On
+    // Windows a plain thread's share is released later by Qt's watcher
+    // thread, which could still be doing so while the program unwinds.
+    std::unique_ptr<QThread> m_thread;
 };
 
 std::mutex Writer::s_noticeMutex;
