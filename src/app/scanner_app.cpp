@@ -83,14 +83,15 @@ ScannerApplication::ScannerApplication(const QString& directory, bool userMode)
     wizard->ShowProtocolFields = [protocolFields] {
         return protocolFields->exec() == QDialog::Accepted ? ModalResult::Ok : ModalResult::Cancel;
     };
-    wizard->WriteProtocol = [protocolFields, wizard, settings = &m_form1->Settings()] {
+    wizard->WriteProtocol = [protocolFields, wizard, settings = &m_form1->Settings(), link = &m_form1->Link()] {
         const ProtocolFields fields{protocolFields->Modification(), protocolFields->WaterTemperature(),
                                     protocolFields->Pressure(), protocolFields->TestedBy(),
                                     protocolFields->VerifiedBy()};
         const QDateTime started = QDateTime::currentDateTime();
         const quint64 mark = ShownMessageMark();
         const bool saved = WriteVerificationProtocol(*settings, fields, wizard->Run());
-        JournalProtocol(saved, started, settings->RepNo, fields, wizard->Run(), ShownMessagesSince(mark));
+        JournalProtocol(saved, started, settings->RepNo, fields, wizard->Run(), link->PortName(),
+                        ShownMessagesSince(mark));
     };
     meters->ShowWizard = [wizard] { wizard->ShowWizard(); };
 }

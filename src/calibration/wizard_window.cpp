@@ -431,7 +431,7 @@ void TForm3::BitBtn1Click()
 void TForm3::BitBtn4Click()
 {
     SaveSession();  // the entries reach the disk even if the computation fails
-    JournalStage(m_run, [this] { ComputeStage(); }, [this] { return EntriesFromControls(); });
+    JournalStage(m_run, m_link.PortName(), [this] { ComputeStage(); }, [this] { return EntriesFromControls(); });
     RefreshSessionGrids();
     if (m_run.CalStep > m_run.MaxCalStep)
         m_run.MaxCalStep = m_run.CalStep;

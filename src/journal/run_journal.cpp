@@ -32,11 +32,12 @@ double Number(const QString& text)
 
 namespace {
 
-void RecordStage(const RunState& run, const StageEntries& s, bool ok, const QString& message)
+void RecordStage(const RunState& run, const QString& port, const StageEntries& s, bool ok, const QString& message)
 {
     for (int i = 0; i < MeterCount(run); ++i) {
         JournalEntry e;
         e.kind = JournalKind::Stage;
+        e.port = port;
         e.serial = run.Meters.Serials[std::size_t(i)];
         e.ok = ok;
         e.message = message;
@@ -56,20 +57,20 @@ void RecordStage(const RunState& run, const StageEntries& s, bool ok, const QStr
 
 }  // namespace
 
-void JournalStage(const RunState& run, const std::function<void()>& compute,
+void JournalStage(const RunState& run, const QString& port, const std::function<void()>& compute,
                   const std::function<StageEntries()>& entries)
 {
     try {
         compute();
     } catch (const AppError& e) {
-        RecordStage(run, entries(), false, e.text());
+        RecordStage(run, port, entries(), false, e.text());
         throw;
     }
-    RecordStage(run, entries(), true, QString());
+    RecordStage(run, port, entries(), true, QString());
 }
 
 void JournalProtocol(bool saved, const QDateTime& started, int repNo, const ProtocolFields& fields,
-                     const RunState& run, const QString& message)
+                     const RunState& run, const QString& port, const QString& message)
 {
     // The protocol names its file by the minute it began in.
     QString path;
@@ -97,6 +98,7 @@ void JournalProtocol(bool saved, const QDateTime& started, int repNo, const Prot
     for (int i = 0; i < MeterCount(run); ++i) {
         JournalEntry e;
         e.kind = JournalKind::Protocol;
+        e.port = port;
         e.serial = run.Meters.Serials[std::size_t(i)];
         e.ok = saved;
         e.message = message;

@@ -180,7 +180,7 @@ void DeviceLink::Report(LinkOperation op, quint64 mark)
 {
     if (!OnOperation || m_polling)
         return;
-    op.port = QString::fromStdString(m_port.DeviceName());
+    op.port = PortName();
     op.message = ShownMessagesSince(mark);
     OnOperation(op);
 }

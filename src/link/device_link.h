@@ -46,6 +46,7 @@ public:
     ~DeviceLink() override;
 
     TComPort& ComPort1() { return m_port; }
+    QString PortName() const { return QString::fromStdString(m_port.DeviceName()); }
     QTimer& Timer1() { return m_timer; }
 
     // Waits up to interval ms for a complete reply in ReplyBuffer, pumping
