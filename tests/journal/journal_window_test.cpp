@@ -15,8 +15,11 @@
 #include "scripted_file_dialogs.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
@@ -155,6 +158,54 @@ private slots:
         const auto after = Entries(JournalKind::ConfigWrite);
         QCOMPARE(after.size(), size_t(2));
         QCOMPARE(after.front().data.value(QStringLiteral("origin")).toString(), QStringLiteral("journal"));
+    }
+
+    // The windows and zrm-cli (a real process on a line of its own, copied
+    // into the program's folder so it keeps the same journal) write at once.
+    void theWindowsAndZrmCliWritingAtOnceLoseNothing()
+    {
+        constexpr SerialNumber kCliMeter = 777;
+        constexpr int kCliReads = 20;
+        Start();
+        QVERIFY(f->StartProgram(false));
+        metersim::MeterBench cliLine(f->Path(QStringLiteral("ttyCli")).toStdString());
+        cliLine.AddMeter(BenchMeter(kCliMeter, 2));
+        cliLine.Start();
+        QVERIFY(QFile::copy(QStringLiteral(ZRM_CLI), f->Path(QStringLiteral("zrm-cli"))));
+
+        QProcess cli;
+        cli.setProgram(QStringLiteral("/bin/sh"));
+        cli.setArguments({QStringLiteral("-c"),
+                          QStringLiteral("for i in $(seq %1); do \"$0\" --port \"$1\" read %2 >/dev/null || exit 1; done")
+                              .arg(kCliReads)
+                              .arg(kCliMeter),
+                          f->Path(QStringLiteral("zrm-cli")), f->Path(QStringLiteral("ttyCli"))});
+        cli.start();
+        QVERIFY(cli.waitForStarted());
+        // The windows read their meter for as long as the CLI runs.
+        int windowReads = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (cli.state() != QProcess::NotRunning && clock.elapsed() < 60000) {
+            ReadMeter();
+            ++windowReads;
+        }
+        QVERIFY(cli.state() == QProcess::NotRunning || cli.waitForFinished(60000));
+        QVERIFY2(cli.exitStatus() == QProcess::NormalExit && cli.exitCode() == 0, cli.readAllStandardError().constData());
+        QVERIFY(windowReads >= 2);
+        QVERIFY(Journal::Flush(10000));
+
+        int cliEntries = 0;
+        int windowEntries = 0;
+        for (const JournalEntry& e : Entries(JournalKind::ConfigRead)) {
+            if (e.serial == int(kCliMeter) && e.variant == QStringLiteral("cli"))
+                ++cliEntries;
+            if (e.serial == int(kMeter) && e.variant == QStringLiteral("pro"))
+                ++windowEntries;
+        }
+        QCOMPARE(cliEntries, kCliReads);
+        QCOMPARE(windowEntries, windowReads);
+        QCOMPARE(Entries(JournalKind::StateRead).size(), size_t(kCliReads + windowReads));
     }
 
     void aDamagedJournalOrAReadOnlyFolderCostsNoOperationAndShowsOneBox_data()
