@@ -126,7 +126,13 @@ JournalWindow::JournalWindow(DeviceLink& link, TForm2* editor, QWidget* parent)
     EntriesView->setModel(m_model);
     EntriesView->verticalHeader()->hide();
     EntriesView->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
-    EntriesView->horizontalHeader()->setStretchLastSection(true);
+    // The columns an engineer reads whole are as wide as their texts; the
+    // message and the program share what is left.
+    QHeaderView* columns = EntriesView->horizontalHeader();
+    for (int c : {0, 1, 2, 3, 5})
+        columns->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+    columns->setSectionResizeMode(4, QHeaderView::Stretch);
+    columns->setStretchLastSection(true);
     DetailsGrid->setHorizontalHeaderLabels({QStringLiteral("Параметр"), QStringLiteral("До записи / значение"),
                                             QStringLiteral("После записи")});
     DetailsGrid->verticalHeader()->hide();
@@ -264,13 +270,15 @@ void JournalWindow::ShowDetails()
             DetailsGrid->setItem(row, c, item);
         }
     };
-    add(QStringLiteral("Время"), ShownTime(*e), e->utc.toString(Qt::ISODateWithMs) + QStringLiteral(" UTC"));
-    add(QStringLiteral("Операция"), JournalKindTitle(e->kind), OkText(e->ok));
+    add(QStringLiteral("Время"), ShownTime(*e) + QStringLiteral("  (UTC ") +
+                                     e->utc.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char(')'));
+    add(QStringLiteral("Операция"), JournalKindTitle(e->kind));
+    add(QStringLiteral("Итог"), OkText(e->ok));
     add(QStringLiteral("Заводской №"), SerialText(e->serial));
     add(QStringLiteral("Сообщение"), e->message);
     add(QStringLiteral("Порт"), e->port);
     add(QStringLiteral("Программа"), Program(*e));
-    add(QStringLiteral("Пользователь, ПК"), e->user, e->host);
+    add(QStringLiteral("Пользователь, ПК"), e->user + QStringLiteral(", ") + e->host);
 
     const QJsonObject before = e->data.value(QStringLiteral("before")).toObject();
     const QJsonObject after = e->data.value(QStringLiteral("after")).toObject();

@@ -31,6 +31,7 @@
 #include "journal.h"
 #include "journal_kinds.h"
 #include "journal_store.h"
+#include "journal_window.h"
 #include "protocol_fields_dialog.h"
 #include "main_window.h"
 #include "modal_answer.h"
@@ -483,6 +484,26 @@ private slots:
         QCOMPARE(failed.value(JournalKind::Protocol), failedProtocols);
         QCOMPARE(protocolPaths.size(), 2);
         QVERIFY2(QFileInfo(protocolPaths[0]).isFile(), qPrintable(protocolPaths[0]));
+
+        if (!m_shots.isEmpty()) {
+            // Meter 1201's history through "Журнал", its final coefficient
+            // write selected: before and after side by side.
+            Main<QSpinBox>("SpinEdit1")->setValue(1201);
+            JournalWindow& journal = app->Journal();
+            ModalAnswer shot(&journal, [&](QWidget*) {
+                const auto& shown = journal.Entries();
+                for (std::size_t i = 0; i < shown.size(); ++i) {
+                    if (shown[i].kind == JournalKind::CoefWrite) {
+                        journal.SelectEntry(int(i));
+                        break;
+                    }
+                }
+                SaveShot(journal, m_shots + QStringLiteral("/journal.png"));
+                journal.accept();
+            });
+            ClickChild(&app->Form1(), "Button10");
+            QCOMPARE(shot.count(), 1);
+        }
     }
 
     void cleanupTestCase()
