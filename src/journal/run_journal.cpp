@@ -28,6 +28,19 @@ double Number(const QString& text)
     return TryStrToFloat(text, v) ? v : 0;
 }
 
+// The entry of the run's i-th meter, before the kind's data.
+JournalEntry MeterEntry(const QString& kind, const RunState& run, int i, const QString& port, bool ok,
+                        const QString& message)
+{
+    JournalEntry e;
+    e.kind = kind;
+    e.port = port;
+    e.serial = run.Meters.Serials[std::size_t(i)];
+    e.ok = ok;
+    e.message = message;
+    return e;
+}
+
 }  // namespace
 
 namespace {
@@ -35,12 +48,7 @@ namespace {
 void RecordStage(const RunState& run, const QString& port, const StageEntries& s, bool ok, const QString& message)
 {
     for (int i = 0; i < MeterCount(run); ++i) {
-        JournalEntry e;
-        e.kind = JournalKind::Stage;
-        e.port = port;
-        e.serial = run.Meters.Serials[std::size_t(i)];
-        e.ok = ok;
-        e.message = message;
+        JournalEntry e = MeterEntry(JournalKind::Stage, run, i, port, ok, message);
         e.data.insert(QStringLiteral("mode"), Mode(run));
         e.data.insert(QStringLiteral("stage"), run.CalStep);
         e.data.insert(QStringLiteral("diameter_index"), run.Meters.DiameterIndex);
@@ -96,12 +104,7 @@ void JournalProtocol(bool saved, const QDateTime& started, int repNo, const Prot
     }
 
     for (int i = 0; i < MeterCount(run); ++i) {
-        JournalEntry e;
-        e.kind = JournalKind::Protocol;
-        e.port = port;
-        e.serial = run.Meters.Serials[std::size_t(i)];
-        e.ok = saved;
-        e.message = message;
+        JournalEntry e = MeterEntry(JournalKind::Protocol, run, i, port, saved, message);
         e.data.insert(QStringLiteral("path"), path);
         e.data.insert(QStringLiteral("report"), repNo);
         e.data.insert(QStringLiteral("tested_by"), fields.TestedBy);
