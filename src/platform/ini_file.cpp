@@ -8,10 +8,13 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
 // How the text is read, as the Windows profile services read it:
 //  - lines end in CR LF or a lone LF; a lone CR is part of its line;
@@ -94,68 +97,115 @@ std::optional<KeyLine> keyLine(QStringView trimmed)
     return KeyLine{trimmed.left(eq).trimmed(), trimmed.mid(eq + 1).trimmed()};
 }
 
+} // namespace
+
+// The text cut into sections and their keys in one pass; the views point into
+// text, which the layout keeps. A file on disk is cut anew at each call (it
+// may change between calls); held bytes are cut once per edit. Only the first
+// section of a name, and the first key of a name within it, are ever read:
+// they are found by their folded names.
+struct IniLayout {
+    struct Key {
+        QStringView name;
+        QStringView value;
+        Line line;
+        bool first = false;  // the first key of its name in the section
+    };
+    struct Section {
+        QStringView name;
+        qsizetype headerBegin = 0;
+        qsizetype end = 0;  // the next header line, or the end of the text
+        Line lastNonBlank;  // the header itself when the body is blank
+        std::vector<Key> keys;
+        QHash<QString, std::size_t> firstKey;
+        bool first = false;  // the first section of its name
+
+        // The first key named so.
+        const Key* find(QStringView key) const;
+    };
+
+    explicit IniLayout(QString decoded);
+    // The first section named so.
+    const Section* find(QStringView name) const;
+
+    QString text;
+    std::vector<Section> sections;
+    QHash<QString, std::size_t> firstSection;
+};
+
+namespace {
+
 bool sameName(QStringView a, QStringView b)
 {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-struct Section {
-    qsizetype headerBegin = 0;
-    qsizetype bodyBegin = 0;  // after the header line
-    qsizetype end = 0;        // the next header line, or the end of the text
-    Line lastNonBlank;        // the header itself when the body is blank
-};
+// A name as the case-insensitive compare sees it. Folding each UTF-16 unit
+// matches that compare here: the text is decoded from Windows-1251 and the
+// program's own names are Latin or Cyrillic, so there are no surrogates.
+QString folded(QStringView name)
+{
+    QString f(name.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < name.size(); ++i)
+        f[i] = name[i].toCaseFolded();
+    return f;
+}
 
-// The first section named so, at or after pos.
-std::optional<Section> findSection(const QString& text, QStringView name, qsizetype pos = 0)
+} // namespace
+
+IniLayout::IniLayout(QString decoded)
+    : text(std::move(decoded))
 {
     Line line;
-    for (; nextLine(text, pos, line); pos = line.next) {
-        const auto header = sectionName(content(text, line));
-        if (!header || !sameName(*header, name))
+    for (qsizetype pos = 0; nextLine(text, pos, line); pos = line.next) {
+        const QStringView c = content(text, line);
+        if (const auto header = sectionName(c)) {
+            if (!sections.empty())
+                sections.back().end = line.begin;
+            Section s;
+            s.name = *header;
+            s.headerBegin = line.begin;
+            s.lastNonBlank = line;
+            s.end = text.size();
+            sections.push_back(std::move(s));
             continue;
-        Section s;
-        s.headerBegin = line.begin;
-        s.bodyBegin = line.next;
-        s.lastNonBlank = line;
-        s.end = text.size();
-        for (pos = line.next; nextLine(text, pos, line); pos = line.next) {
-            const QStringView c = content(text, line);
-            if (sectionName(c)) {
-                s.end = line.begin;
-                break;
-            }
-            if (!c.isEmpty())
-                s.lastNonBlank = line;
         }
-        return s;
+        if (sections.empty())
+            continue;  // before the first section: kept, never read
+        Section& s = sections.back();
+        if (!c.isEmpty())
+            s.lastNonBlank = line;
+        if (const auto k = keyLine(c))
+            s.keys.push_back({k->key, k->value, line});
     }
-    return std::nullopt;
-}
-
-template <typename F>
-void forEachKey(const QString& text, const Section& s, F&& f)
-{
-    Line line;
-    for (qsizetype pos = s.bodyBegin; pos < s.end && nextLine(text, pos, line); pos = line.next) {
-        if (const auto k = keyLine(content(text, line))) {
-            if (!f(line, *k))
-                return;
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        Section& s = sections[i];
+        const QString name = folded(s.name);
+        s.first = !firstSection.contains(name);
+        if (s.first)
+            firstSection.insert(name, i);
+        for (std::size_t j = 0; j < s.keys.size(); ++j) {
+            const QString key = folded(s.keys[j].name);
+            s.keys[j].first = !s.firstKey.contains(key);
+            if (s.keys[j].first)
+                s.firstKey.insert(key, j);
         }
     }
 }
 
-std::optional<Line> findKey(const QString& text, const Section& s, QStringView key)
+const IniLayout::Section* IniLayout::find(QStringView name) const
 {
-    std::optional<Line> found;
-    forEachKey(text, s, [&](const Line& line, const KeyLine& k) {
-        if (!sameName(k.key, key))
-            return true;
-        found = line;
-        return false;
-    });
-    return found;
+    const auto it = firstSection.constFind(folded(name));
+    return it == firstSection.cend() ? nullptr : &sections[*it];
 }
+
+const IniLayout::Key* IniLayout::Section::find(QStringView key) const
+{
+    const auto it = firstKey.constFind(folded(key));
+    return it == firstKey.cend() ? nullptr : &keys[*it];
+}
+
+namespace {
 
 QStringView unquoted(QStringView v)
 {
@@ -179,15 +229,13 @@ QString heldText(const QByteArray& bytes)
     return bytes.size() > kMaxFileSize ? QString() : cp1251::Decode(bytes);
 }
 
-std::optional<QString> lookup(const QString& text, const QString& section, const QString& key)
+std::optional<QString> lookup(const IniLayout& layout, const QString& section, const QString& key)
 {
-    const auto s = findSection(text, section);
-    if (!s)
+    const IniLayout::Section* s = layout.find(section);
+    const IniLayout::Key* k = s ? s->find(key) : nullptr;
+    if (!k)
         return std::nullopt;
-    const auto line = findKey(text, *s, key);
-    if (!line)
-        return std::nullopt;
-    return unquoted(keyLine(content(text, *line))->value).toString();
+    return unquoted(k->value).toString();
 }
 
 bool hasLineBreak(const QString& s)
@@ -213,7 +261,7 @@ QByteArray slice(const QByteArray& bytes, qsizetype from, qsizetype to)
 // their decoded text and returns the new bytes, or nullopt when nothing is to
 // change. A file that does not exist is created only when create is true.
 void rewriteFile(const QString& path, bool create,
-                 const std::function<std::optional<QByteArray>(const QByteArray&, const QString&)>& edit)
+                 const std::function<std::optional<QByteArray>(const QByteArray&, const IniLayout&)>& edit)
 {
     const QString target = ResolveLinks(path);
     const QFileInfo targetInfo(target);
@@ -232,7 +280,7 @@ void rewriteFile(const QString& path, bool create,
     if (status.exists && ReadRegularFile(target, kMaxFileSize, bytes) != FileLoad::Ok)
         unableToWrite(path);  // never replace what could not be read whole
 
-    const std::optional<QByteArray> updated = edit(bytes, cp1251::Decode(bytes));
+    const std::optional<QByteArray> updated = edit(bytes, IniLayout(cp1251::Decode(bytes)));
     if (!updated)
         return;
 
@@ -261,14 +309,14 @@ IniFile::IniFile(QString path)
 IniFile IniFile::inMemory(QByteArray bytes, QString name)
 {
     IniFile ini(std::move(name));
-    ini.m_memoryText = heldText(bytes);
+    ini.m_layout = std::make_shared<const IniLayout>(heldText(bytes));
     ini.m_memory = std::move(bytes);
     return ini;
 }
 
-QString IniFile::text() const
+std::shared_ptr<const IniLayout> IniFile::layout() const
 {
-    return m_memory ? m_memoryText : readText(m_path);
+    return m_memory ? m_layout : std::make_shared<const IniLayout>(readText(m_path));
 }
 
 void IniFile::rewrite(bool create, const Edit& edit)
@@ -280,27 +328,27 @@ void IniFile::rewrite(bool create, const Edit& edit)
     // Held bytes always exist, so create has nothing to decide.
     if (m_memory->size() > kMaxFileSize)
         unableToWrite(m_path);
-    if (std::optional<QByteArray> updated = edit(*m_memory, m_memoryText)) {
-        m_memoryText = heldText(*updated);
+    if (std::optional<QByteArray> updated = edit(*m_memory, *m_layout)) {
+        m_layout = std::make_shared<const IniLayout>(heldText(*updated));
         m_memory = std::move(*updated);
     }
 }
 
 QString IniFile::readString(const QString& section, const QString& key, const QString& def) const
 {
-    const auto v = lookup(text(), section, key);
+    const auto v = lookup(*layout(), section, key);
     return v ? *v : def;
 }
 
 int IniFile::readInteger(const QString& section, const QString& key, int def) const
 {
-    const auto v = lookup(text(), section, key);
+    const auto v = lookup(*layout(), section, key);
     return v ? StrToIntDef(*v, def) : def;
 }
 
 double IniFile::readFloat(const QString& section, const QString& key, double def) const
 {
-    const auto v = lookup(text(), section, key);
+    const auto v = lookup(*layout(), section, key);
     double d = 0;
     return v && TryStrToFloat(*v, d) ? d : def;
 }
@@ -308,42 +356,42 @@ double IniFile::readFloat(const QString& section, const QString& key, double def
 bool IniFile::sectionExists(const QString& section) const
 {
     // A header alone is enough, as GetPrivateProfileSectionNames lists it.
-    return findSection(text(), section).has_value();
+    return layout()->find(section) != nullptr;
 }
 
 bool IniFile::valueExists(const QString& section, const QString& key) const
 {
-    return lookup(text(), section, key).has_value();
+    return lookup(*layout(), section, key).has_value();
 }
+
+namespace {
+
+// Names in order, each once whatever its case: only the first of a name is
+// ever read.
+template <typename Items, typename Name>
+QStringList firstNames(const Items& items, Name name)
+{
+    QStringList names;
+    for (const auto& item : items) {
+        if (item.first)
+            names << name(item).toString();
+    }
+    return names;
+}
+
+} // namespace
 
 QStringList IniFile::readSection(const QString& section) const
 {
-    QStringList keys;
-    const QString text = this->text();
-    if (const auto s = findSection(text, section)) {
-        forEachKey(text, *s, [&](const Line&, const KeyLine& k) {
-            // Only the first of a duplicated key is ever read, so it is
-            // listed once.
-            if (!keys.contains(k.key.toString(), Qt::CaseInsensitive))
-                keys << k.key.toString();
-            return true;
-        });
-    }
-    return keys;
+    const auto l = layout();
+    const IniLayout::Section* s = l->find(section);
+    return s ? firstNames(s->keys, [](const IniLayout::Key& k) { return k.name; }) : QStringList();
 }
 
 QStringList IniFile::readSections() const
 {
-    QStringList names;
-    const QString text = this->text();
-    Line line;
-    for (qsizetype pos = 0; nextLine(text, pos, line); pos = line.next) {
-        if (const auto name = sectionName(content(text, line))) {
-            if (!names.contains(name->toString(), Qt::CaseInsensitive))
-                names << name->toString();
-        }
-    }
-    return names;
+    const auto l = layout();
+    return firstNames(l->sections, [](const IniLayout::Section& s) { return s.name; });
 }
 
 void IniFile::checkWritable(const QString& section, const QString& key, const QString& value) const
@@ -361,8 +409,8 @@ void IniFile::writeString(const QString& section, const QString& key, const QStr
     checkWritable(section, key, value);
 
     const QByteArray newLine = cp1251::Encode(key + QLatin1Char('=') + value);
-    rewrite(true, [&](const QByteArray& bytes, const QString& text) -> std::optional<QByteArray> {
-        const auto s = findSection(text, section);
+    rewrite(true, [&](const QByteArray& bytes, const IniLayout& layout) -> std::optional<QByteArray> {
+        const IniLayout::Section* s = layout.find(section);
         if (!s) {
             QByteArray out = bytes;
             if (!out.isEmpty() && !out.endsWith('\n'))
@@ -370,8 +418,8 @@ void IniFile::writeString(const QString& section, const QString& key, const QStr
             out += cp1251::Encode(QLatin1Char('[') + section + QLatin1Char(']')) + kCrLf + newLine + kCrLf;
             return out;
         }
-        if (const auto line = findKey(text, *s, key))
-            return slice(bytes, 0, line->begin) + newLine + slice(bytes, line->end, bytes.size());
+        if (const IniLayout::Key* k = s->find(key))
+            return slice(bytes, 0, k->line.begin) + newLine + slice(bytes, k->line.end, bytes.size());
 
         const Line& last = s->lastNonBlank;
         const bool terminated = last.next > last.end;
@@ -391,15 +439,17 @@ void IniFile::writeInteger(const QString& section, const QString& key, int value
 
 void IniFile::eraseSection(const QString& section)
 {
-    rewrite(false, [&](const QByteArray& bytes, const QString& text) -> std::optional<QByteArray> {
+    rewrite(false, [&](const QByteArray& bytes, const IniLayout& layout) -> std::optional<QByteArray> {
         // Every section of the name goes: a later duplicate would otherwise
         // come to light as the section just erased.
         QByteArray out;
         qsizetype kept = 0;
         bool changed = false;
-        for (auto s = findSection(text, section); s; s = findSection(text, section, s->end)) {
-            out += slice(bytes, kept, s->headerBegin);
-            kept = s->end;
+        for (const IniLayout::Section& s : layout.sections) {
+            if (!sameName(s.name, section))
+                continue;
+            out += slice(bytes, kept, s.headerBegin);
+            kept = s.end;
             changed = true;
         }
         if (!changed)
@@ -411,21 +461,20 @@ void IniFile::eraseSection(const QString& section)
 
 void IniFile::deleteKey(const QString& section, const QString& key)
 {
-    rewrite(false, [&](const QByteArray& bytes, const QString& text) -> std::optional<QByteArray> {
-        const auto s = findSection(text, section);
+    rewrite(false, [&](const QByteArray& bytes, const IniLayout& layout) -> std::optional<QByteArray> {
+        const IniLayout::Section* s = layout.find(section);
         if (!s)
             return std::nullopt;
         // Every line of the key in that section, so no older duplicate
         // surfaces after the delete.
         QByteArray out;
         qsizetype kept = 0;
-        forEachKey(text, *s, [&](const Line& line, const KeyLine& k) {
-            if (sameName(k.key, key)) {
-                out += slice(bytes, kept, line.begin);
-                kept = line.next;
+        for (const IniLayout::Key& k : s->keys) {
+            if (sameName(k.name, key)) {
+                out += slice(bytes, kept, k.line.begin);
+                kept = k.line.next;
             }
-            return true;
-        });
+        }
         if (kept == 0)
             return std::nullopt;
         out += slice(bytes, kept, bytes.size());

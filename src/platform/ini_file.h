@@ -19,7 +19,10 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
+
+struct IniLayout;
 
 class IniFile {
 public:
@@ -65,11 +68,13 @@ public:
     void deleteKey(const QString& section, const QString& key);
 
 private:
-    using Edit = std::function<std::optional<QByteArray>(const QByteArray&, const QString&)>;
-    QString text() const;
+    using Edit = std::function<std::optional<QByteArray>(const QByteArray&, const IniLayout&)>;
+    // The file's text cut into sections and keys: read now for a file on
+    // disk, the one kept with the bytes for a file in memory.
+    std::shared_ptr<const IniLayout> layout() const;
     void rewrite(bool create, const Edit& edit);
 
     QString m_path;
     std::optional<QByteArray> m_memory;
-    QString m_memoryText;  // m_memory decoded, kept with it
+    std::shared_ptr<const IniLayout> m_layout;  // of m_memory, kept with it
 };
