@@ -343,7 +343,8 @@ bool WriteProtocolWorkbook(const QString& path, const ProtocolRun& run, const Pr
     ShowMessage(MsgKind::Error, QStringLiteral("Ошибка вывода данных"), mbOK);
     if (unavailable)
         ShowMessage(MsgKind::Information,
-                    QStringLiteral("Протокол не заполнен: на компьютере нет табличного приложения (LibreOffice Calc)."),
+                    QStringLiteral("Протокол не заполнен: на компьютере нет табличного приложения (%1).")
+                        .arg(SpreadsheetAppNames()),
                     mbOK);
     if (writingFile)
         ShowStandardError(EIniFileException::unableToWrite(path));

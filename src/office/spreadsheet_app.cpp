@@ -41,6 +41,15 @@ WorkbookViewer& Viewer()
 
 }  // namespace
 
+QString SpreadsheetAppNames()
+{
+#ifdef _WIN32
+    return QStringLiteral("Microsoft Excel или LibreOffice");
+#else
+    return QStringLiteral("LibreOffice Calc");
+#endif
+}
+
 std::unique_ptr<SpreadsheetApp> CreateSpreadsheetApp()
 {
     if (Factory())

@@ -81,6 +81,9 @@ public:
 // The application the program uses: the one a test installed, else the
 // office helper (OfficeHelperApp with its default options).
 std::unique_ptr<SpreadsheetApp> CreateSpreadsheetApp();
+// What the default application can be on this system, for the user:
+// "LibreOffice Calc"; on Windows "Microsoft Excel или LibreOffice".
+QString SpreadsheetAppNames();
 
 // Starting the office takes seconds. When a protocol is about to be written
 // the program starts it beforehand, in the background: the next default

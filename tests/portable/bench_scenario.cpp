@@ -444,7 +444,8 @@ private slots:
         const QStringList texts = boxes.texts();
         QCOMPARE(texts.size(), 3);
         QCOMPARE(texts[1], QStringLiteral("Ошибка вывода данных"));
-        QVERIFY2(texts[2].contains(QStringLiteral("нет табличного приложения")), qPrintable(texts[2]));
+        QVERIFY2(texts[2].contains(QStringLiteral("нет табличного приложения (Microsoft Excel или LibreOffice)")),
+                 qPrintable(texts[2]));
         QVERIFY(QFile::exists(QDir(m_dir).filePath(QStringLiteral("Poverka.ini"))));
     }
 #endif
