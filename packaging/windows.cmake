@@ -9,14 +9,16 @@ if(ZRM_PROTOCOL_TEMPLATE)
   install(FILES "${ZRM_PROTOCOL_TEMPLATE}" DESTINATION . COMPONENT scanner)
 endif()
 
-# Qt's DLLs, and the plugins Qt looks for in platforms/, styles/ and
-# imageformats/ beside the executable.
-foreach(lib Core Gui Widgets Charts)
+# Qt's DLLs, and the plugins Qt looks for in platforms/, styles/,
+# sqldrivers/ and imageformats/ beside the executable.
+foreach(lib Core Gui Widgets Charts Sql)
   install(FILES "$<TARGET_FILE:Qt6::${lib}>" DESTINATION . COMPONENT scanner)
 endforeach()
 install(FILES "$<TARGET_FILE:Qt6::QWindowsIntegrationPlugin>" "$<TARGET_FILE:Qt6::QOffscreenIntegrationPlugin>"
         DESTINATION platforms COMPONENT scanner)
 install(FILES "$<TARGET_FILE:Qt6::QWindowsVistaStylePlugin>" DESTINATION styles COMPONENT scanner)
+# The journal's database driver (SQLite linked into the plugin).
+install(FILES "$<TARGET_FILE:Qt6::QSQLiteDriverPlugin>" DESTINATION sqldrivers COMPONENT scanner)
 foreach(plugin QICOPlugin QGifPlugin)
   if(TARGET Qt6::${plugin})
     install(FILES "$<TARGET_FILE:Qt6::${plugin}>" DESTINATION imageformats COMPONENT scanner)

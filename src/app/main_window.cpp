@@ -3,6 +3,7 @@
 #include "config_editor.h"
 #include "flow_setting_dialog.h"
 #include "installed_meters_dialog.h"
+#include "journal_window.h"
 #include "protocol_fields_dialog.h"
 #include "scan_window.h"
 #include "wizard_window.h"
@@ -102,6 +103,7 @@ void TForm1::BuildControls()
         {Button1, &TForm1::Button1Click}, {Button2, &TForm1::Button2Click}, {Button3, &TForm1::Button3Click},
         {Button4, &TForm1::Button4Click}, {Button5, &TForm1::Button5Click}, {Button6, &TForm1::Button6Click},
         {Button7, &TForm1::Button7Click}, {Button8, &TForm1::Button8Click}, {Button9, &TForm1::Button9Click},
+        {Button10, &TForm1::Button10Click},
     };
     for (const auto& [button, handler] : clicks) {
         connect(button, &QPushButton::clicked, this, [this, handler = handler] { RunHandler([this, handler] { (this->*handler)(); }); });
@@ -324,6 +326,11 @@ void TForm1::Button8Click()
 void TForm1::Button9Click()
 {
     m_windows.Form7->exec();
+}
+
+void TForm1::Button10Click()
+{
+    m_windows.Journal->ShowFor(SpinEdit1->value());
 }
 
 // The serial-number boxes name the meter a running exchange addresses: while

@@ -16,6 +16,7 @@ class TForm4;
 class TForm5;
 class TForm6;
 class TForm7;
+class JournalWindow;
 
 // The controls are the members main_window.ui declares.
 class TForm1 : public QWidget, private Ui_TForm1 {
@@ -41,6 +42,7 @@ public:
         TForm5* Form5 = nullptr;  // flow-setting chart dialog
         TForm6* Form6 = nullptr;  // protocol fields
         TForm7* Form7 = nullptr;  // scanning window
+        JournalWindow* Journal = nullptr;
     };
     void SetWindows(const Windows& windows) { m_windows = windows; }
 
@@ -60,6 +62,7 @@ public slots:
     void Button7Click();
     void Button8Click();
     void Button9Click();
+    void Button10Click();
     void SpinEdit1Change();
     void ComboBox2Change();
     void ComboBox2DropDown();

@@ -7,10 +7,14 @@
 #include "flow_setting_dialog.h"
 #include "handler.h"
 #include "installed_meters_dialog.h"
+#include "journal.h"
+#include "journal_window.h"
+#include "link_journal.h"
 #include "main_window.h"
 #include "messages.h"
 #include "protocol_fields_dialog.h"
 #include "protocol_workbook.h"
+#include "run_journal.h"
 #include "qt_serial_events.h"
 #include "scan_window.h"
 #include "spreadsheet_app.h"
@@ -19,10 +23,26 @@
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QTimer>
 #include <QTranslator>
 
 #include <cstdio>
 #include <cstring>
+
+namespace {
+
+// The journal's one box of this start, when no exchange or modal window
+// would be interrupted by it.
+void ShowJournalNotice(TForm1& form1, const QString& text)
+{
+    if (form1.Link().Busy() || QApplication::activeModalWidget() || ProtocolBeingWritten()) {
+        QTimer::singleShot(300, &form1, [&form1, text] { ShowJournalNotice(form1, text); });
+        return;
+    }
+    ShowMessage(MsgKind::Warning, text);
+}
+
+}  // namespace
 
 ScannerApplication::ScannerApplication(const QString& directory, bool userMode)
 {
@@ -36,8 +56,18 @@ ScannerApplication::ScannerApplication(const QString& directory, bool userMode)
     m_form5 = std::make_unique<TForm5>(m_form1->Link(), m_form1.get());
     m_form6 = std::make_unique<TForm6>(m_form1->Settings(), m_form1.get());
     m_form7 = std::make_unique<TForm7>(m_form1->Link(), m_form1.get());
+    m_journal = std::make_unique<JournalWindow>(m_form1->Link(), userMode ? nullptr : m_form2.get(), m_form1.get());
 
-    m_form1->SetWindows({m_form2.get(), m_form3.get(), m_form4.get(), m_form5.get(), m_form6.get(), m_form7.get()});
+    m_form1->SetWindows({m_form2.get(), m_form3.get(), m_form4.get(), m_form5.get(), m_form6.get(), m_form7.get(),
+                         m_journal.get()});
+    JournalLinkOperations(m_form1->Link());
+    TForm1* form1 = m_form1.get();
+    Journal::SetUnavailableNotice([form1](const QString& text) {
+        QMetaObject::invokeMethod(form1, [form1, text] { ShowJournalNotice(*form1, text); }, Qt::QueuedConnection);
+    });
+    // Before any operation, and once its failure can be told.
+    Journal::Start(AppPaths::file(QString::fromLatin1(kJournalFileName)),
+                   userMode ? QStringLiteral("user") : QStringLiteral("pro"), QStringLiteral(ZRM_VERSION));
 
     // The wizard and the installed-meter dialog open each other and the
     // chart and protocol dialogs across folders.
@@ -53,11 +83,15 @@ ScannerApplication::ScannerApplication(const QString& directory, bool userMode)
     wizard->ShowProtocolFields = [protocolFields] {
         return protocolFields->exec() == QDialog::Accepted ? ModalResult::Ok : ModalResult::Cancel;
     };
-    wizard->WriteProtocol = [protocolFields, wizard, settings = &m_form1->Settings()] {
-        WriteVerificationProtocol(*settings,
-                                  {protocolFields->Modification(), protocolFields->WaterTemperature(),
-                                   protocolFields->Pressure(), protocolFields->TestedBy(), protocolFields->VerifiedBy()},
-                                  wizard->Run());
+    wizard->WriteProtocol = [protocolFields, wizard, settings = &m_form1->Settings(), link = &m_form1->Link()] {
+        const ProtocolFields fields{protocolFields->Modification(), protocolFields->WaterTemperature(),
+                                    protocolFields->Pressure(), protocolFields->TestedBy(),
+                                    protocolFields->VerifiedBy()};
+        const QDateTime started = QDateTime::currentDateTime();
+        const quint64 mark = ShownMessageMark();
+        const bool saved = WriteVerificationProtocol(*settings, fields, wizard->Run());
+        JournalProtocol(saved, started, settings->RepNo, fields, wizard->Run(), link->PortName(),
+                        ShownMessagesSince(mark));
     };
     meters->ShowWizard = [wizard] { wizard->ShowWizard(); };
 }
@@ -66,7 +100,11 @@ ScannerApplication::~ScannerApplication()
 {
     // An office started for a protocol that never came ends with the program.
     CoolDownSpreadsheetApp();
+    // The journal's last entries reach the disk; no notice comes after this.
+    Journal::Stop();
+    Journal::SetUnavailableNotice(nullptr);
     // The secondary windows are children of the main window: release them first.
+    m_journal.reset();
     m_form7.reset();
     m_form6.reset();
     m_form5.reset();

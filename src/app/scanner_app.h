@@ -13,6 +13,7 @@ class TForm4;
 class TForm5;
 class TForm6;
 class TForm7;
+class JournalWindow;
 
 class ScannerApplication {
 public:
@@ -30,6 +31,7 @@ public:
     TForm5& Form5() { return *m_form5; }
     TForm6& Form6() { return *m_form6; }
     TForm7& Form7() { return *m_form7; }
+    JournalWindow& Journal() { return *m_journal; }
 
     // Shows the main window; the caller then runs the event loop.
     void Show();
@@ -42,6 +44,7 @@ private:
     std::unique_ptr<TForm5> m_form5;
     std::unique_ptr<TForm6> m_form6;
     std::unique_ptr<TForm7> m_form7;
+    std::unique_ptr<JournalWindow> m_journal;
 };
 
 // Program entry shared by both executables.

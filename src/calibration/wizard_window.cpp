@@ -5,8 +5,10 @@
 #include "device_link.h"
 #include "errors.h"
 #include "handler.h"
+#include "journal.h"
 #include "number_text.h"
 #include "protocol_workbook.h"
+#include "run_journal.h"
 #include "spreadsheet_app.h"
 #include "stages.h"
 #include "window_behaviour.h"
@@ -394,8 +396,10 @@ void TForm3::BitBtn1Click()
     if (m_run.CalStep == m_run.StageCount) {
         if (!m_run.VerificationMode) {
             if (ShowMessage(MsgKind::Confirmation, QStringLiteral("Калибровка окончена. Записать полученные данные?"),
-                            mbOK | mbCancel) == ModalResult::Ok)
+                            mbOK | mbCancel) == ModalResult::Ok) {
+                const JournalOrigin origin(QStringLiteral("calibration"));
                 WriteConfigurations();
+            }
         } else {
             if (ShowMessage(MsgKind::Confirmation, QStringLiteral("Поверка окончена. Записать полученные данные?"),
                             mbOK | mbCancel) == ModalResult::Ok) {
@@ -427,7 +431,7 @@ void TForm3::BitBtn1Click()
 void TForm3::BitBtn4Click()
 {
     SaveSession();  // the entries reach the disk even if the computation fails
-    ComputeStage();
+    JournalStage(m_run, m_link.PortName(), [this] { ComputeStage(); }, [this] { return EntriesFromControls(); });
     RefreshSessionGrids();
     if (m_run.CalStep > m_run.MaxCalStep)
         m_run.MaxCalStep = m_run.CalStep;

@@ -4,6 +4,7 @@
 #include "diameter_defaults.h"
 #include "file_dialogs.h"
 #include "handler.h"
+#include "journal_kinds.h"
 #include "messages.h"
 #include "number_text.h"
 #include "ui_config_editor.h"
@@ -180,7 +181,9 @@ void TForm2::SpeedButton2Click()
     SaveDialog1->InitialDir = dir;
     if (!SaveDialog1->Execute() || SaveDialog1->FileName.isEmpty())
         return;
-    SaveCoefFile(SaveDialog1->FileName, Texts());
+    const EditorTexts texts = Texts();
+    JournalCoefFile(JournalKind::CoefSaved, SaveDialog1->FileName, texts.Serial,
+                    [&] { SaveCoefFile(SaveDialog1->FileName, texts); });
 }
 
 void TForm2::SpeedButton1Click()
@@ -189,6 +192,9 @@ void TForm2::SpeedButton1Click()
         return;
     if (!QFileInfo(OpenDialog1->FileName).isFile())
         return;
-    SetTexts(LoadCoefFile(OpenDialog1->FileName));
+    EditorTexts texts;
+    JournalCoefFile(JournalKind::CoefLoaded, OpenDialog1->FileName, Edit13->text(),
+                    [&] { texts = LoadCoefFile(OpenDialog1->FileName); });
+    SetTexts(texts);
     MatchDiameterSelection();
 }

@@ -8,10 +8,6 @@
 #include <cfloat>
 #include <cmath>
 
-const std::array<const char*, kConfigValueCount> kConfigValueKeys = {
-    "Dy", "Ves", "K0", "K1", "K2", "K3", "K4", "FL0", "FL1", "FL2", "FL3", "FL4", "MainCal",
-};
-
 QString ConfigValueText(double v)
 {
     return FormatFloat("%1.6f", v);

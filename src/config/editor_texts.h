@@ -16,9 +16,6 @@ struct EditorTexts {
     bool operator==(const EditorTexts&) const = default;
 };
 
-// The thirteen values' names as the .coef file keys them, by value number.
-extern const std::array<const char*, kConfigValueCount> kConfigValueKeys;
-
 // A value as the program writes it into a field: "%1.6f", user's separator.
 QString ConfigValueText(double v);
 

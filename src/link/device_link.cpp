@@ -28,6 +28,14 @@ struct ExchangeAbort {};
 
 QString Sn(SerialNumber n) { return QStringLiteral("SN ") + QString::number(n); }
 
+LinkOperation Operation(LinkOperation::Kind kind, SerialNumber n)
+{
+    LinkOperation op;
+    op.kind = kind;
+    op.serial = n;
+    return op;
+}
+
 }  // namespace
 
 DeviceLink::DeviceLink(QObject* parent) : QObject(parent)
@@ -168,76 +176,128 @@ bool DeviceLink::Read(SerialNumber n, uint8_t command, const Texts& texts, const
     return Exchange(kRequestLength, texts, onReply);
 }
 
+void DeviceLink::Report(LinkOperation op, quint64 mark)
+{
+    if (!OnOperation || m_polling)
+        return;
+    op.port = PortName();
+    op.message = ShownMessagesSince(mark);
+    OnOperation(op);
+}
+
 bool DeviceLink::IdentifyDevice(SerialNumber n)
 {
-    return Read(n, kCmdIdentify, IdentifyTexts(n), [this] {
+    if (!LineFree())
+        return false;
+    const quint64 mark = ShownMessageMark();
+    LinkOperation op = Operation(LinkOperation::Identify, n);
+    op.ok = op.replied = Read(n, kCmdIdentify, IdentifyTexts(n), [this] {
         CurrentSerialNumber = static_cast<SerialNumber>(m_rx[2] | (m_rx[3] << 8));
         return true;
     });
+    op.found = op.ok ? CurrentSerialNumber : 0;
+    Report(op, mark);
+    return op.ok;
 }
 
 bool DeviceLink::ReadDeviceState(SerialNumber n, DeviceState& destination)
 {
-    return Read(n, kCmdReadState, StateTexts(n), [this, &destination] {
+    if (!LineFree())
+        return false;
+    const quint64 mark = ShownMessageMark();
+    LinkOperation op = Operation(LinkOperation::ReadState, n);
+    op.ok = op.replied = Read(n, kCmdReadState, StateTexts(n), [this, &destination] {
         destination = DecodeDeviceState(m_rx.data() + 5);
         ErrorFlag = false;
         return true;
     });
+    if (op.ok)
+        op.state = destination;
+    Report(op, mark);
+    return op.ok;
 }
 
 bool DeviceLink::PollDeviceState(SerialNumber n, DeviceState& destination)
 {
-    return !m_busy && ReadDeviceState(n, destination);
+    if (m_busy)
+        return false;
+    m_polling = true;
+    const bool ok = ReadDeviceState(n, destination);
+    m_polling = false;
+    return ok;
 }
 
 bool DeviceLink::ReadDeviceConfig(SerialNumber n, DeviceConfig& destination)
 {
-    return Read(n, kCmdReadConfig, ConfigTexts(), [this, &destination] {
+    if (!LineFree())
+        return false;
+    const quint64 mark = ShownMessageMark();
+    LinkOperation op = Operation(LinkOperation::ReadConfig, n);
+    op.ok = op.replied = Read(n, kCmdReadConfig, ConfigTexts(), [this, &destination] {
         destination = DecodeDeviceConfig(m_rx.data() + 7);
         ErrorFlag = false;
         return true;
     });
+    if (op.ok)
+        op.config = destination;
+    Report(op, mark);
+    return op.ok;
 }
 
 bool DeviceLink::WriteDeviceConfig(SerialNumber target, SerialNumber newSerial, const DeviceConfig& source)
 {
     if (!LineFree())
         return false;
-    BusyScope busy(m_busy);
-    CurrentSerialNumber = target;
-    m_tx = BuildWriteConfigFrame(target, newSerial, source);
-    return Exchange(kWriteConfigFrameLength, ConfigTexts(), [this, newSerial] {
-        ErrorFlag = false;
-        if (m_rx[5] == 1) {
-            ShowMessage(MsgKind::Plain, QStringLiteral("Изменение параметров блокировано"));
-            return false;
-        }
-        ShowMessage(MsgKind::Information, QStringLiteral("Параметры изменены"));
-        CurrentSerialNumber = newSerial;
-        return true;
-    });
+    const quint64 mark = ShownMessageMark();
+    LinkOperation op = Operation(LinkOperation::WriteConfig, target);
+    op.config = source;
+    op.newSerial = newSerial;
+    {
+        BusyScope busy(m_busy);
+        CurrentSerialNumber = target;
+        m_tx = BuildWriteConfigFrame(target, newSerial, source);
+        op.ok = Exchange(kWriteConfigFrameLength, ConfigTexts(), [this, newSerial, &op] {
+            op.replied = true;
+            ErrorFlag = false;
+            if (m_rx[5] == 1) {
+                ShowMessage(MsgKind::Plain, QStringLiteral("Изменение параметров блокировано"));
+                return false;
+            }
+            ShowMessage(MsgKind::Information, QStringLiteral("Параметры изменены"));
+            CurrentSerialNumber = newSerial;
+            return true;
+        });
+    }
+    Report(op, mark);
+    return op.ok;
 }
 
 void DeviceLink::ResetDeviceCounter(SerialNumber n)
 {
     if (!LineFree())
         return;
-    BusyScope busy(m_busy);
-    CurrentSerialNumber = n;
-    const auto frame = BuildRequest(n, kCmdResetCounter);
-    std::copy(frame.begin(), frame.end(), m_tx.begin());
+    const quint64 mark = ShownMessageMark();
     bool written = false;
-    try {
-        m_port.Write(m_tx.data(), kRequestLength, true);
-        TraceFrame(TraceDirection::Sent, m_tx.data(), kRequestLength);
-        written = true;
-    } catch (...) {
+    {
+        BusyScope busy(m_busy);
+        CurrentSerialNumber = n;
+        const auto frame = BuildRequest(n, kCmdResetCounter);
+        std::copy(frame.begin(), frame.end(), m_tx.begin());
+        try {
+            m_port.Write(m_tx.data(), kRequestLength, true);
+            TraceFrame(TraceDirection::Sent, m_tx.data(), kRequestLength);
+            written = true;
+        } catch (...) {
+        }
+        // The boxes come after the write so that no box opens inside it.
+        if (written)
+            ShowMessage(MsgKind::Information, QStringLiteral("ЗРМ очищено"));
+        else
+            ShowMessage(MsgKind::Error, QStringLiteral("ОШИБКА обращения к порту"));
     }
-    // The boxes come after the write so that no box opens inside it.
-    if (written)
-        ShowMessage(MsgKind::Information, QStringLiteral("ЗРМ очищено"));
-    else
-        ShowMessage(MsgKind::Error, QStringLiteral("ОШИБКА обращения к порту"));
+    LinkOperation op = Operation(LinkOperation::ResetCounter, n);
+    op.ok = written;
+    Report(op, mark);
 }
 
 bool DeviceLink::ReadMainState(SerialNumber n)

@@ -17,6 +17,22 @@
 #include <cstdint>
 #include <functional>
 
+// One operation that reached the line, as the journal records it. The
+// chart windows' polls are not operations and are never reported.
+struct LinkOperation {
+    enum Kind { Identify, ReadState, ReadConfig, WriteConfig, ResetCounter };
+    Kind kind = Identify;
+    QString port;
+    SerialNumber serial = 0;      // the meter addressed
+    bool ok = false;
+    bool replied = false;         // a valid reply came (a refused write has one)
+    QString message;              // the boxes the operation showed
+    SerialNumber found = 0;       // Identify: the serial number that answered
+    DeviceState state{};          // ReadState
+    DeviceConfig config{};        // ReadConfig: read; WriteConfig: sent
+    SerialNumber newSerial = 0;   // WriteConfig
+};
+
 class DeviceLink : public QObject {
     Q_OBJECT
 
@@ -30,6 +46,7 @@ public:
     ~DeviceLink() override;
 
     TComPort& ComPort1() { return m_port; }
+    QString PortName() const { return QString::fromStdString(m_port.DeviceName()); }
     QTimer& Timer1() { return m_timer; }
 
     // Waits up to interval ms for a complete reply in ReplyBuffer, pumping
@@ -63,6 +80,10 @@ public:
     bool ReadMainState(SerialNumber n);
     bool ReadMainConfig(SerialNumber n);
 
+    // Called after every operation that reached the line (not after a
+    // refusal while the line is busy, nor after a poll).
+    std::function<void(const LinkOperation&)> OnOperation;
+
     // The serial number of the meter last addressed.
     SerialNumber CurrentSerialNumber = 0;
     DeviceState MainState{};
@@ -93,11 +114,15 @@ private:
     // differ only in the command, the texts and what they take from the reply.
     bool Read(SerialNumber n, uint8_t command, const Texts& texts, const std::function<bool()>& onReply);
 
+    // Hands op, with the boxes shown since mark, to OnOperation.
+    void Report(LinkOperation op, quint64 mark);
+
     TComPort m_port;
     QTimer m_timer;
     QByteArray m_replyBuffer;
     bool m_replyTimedOut = false;
     bool m_busy = false;
+    bool m_polling = false;
     std::array<uint8_t, kWriteConfigFrameLength> m_tx{};
     std::array<uint8_t, kReceiveBufferSize> m_rx{};
 };

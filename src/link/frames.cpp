@@ -158,3 +158,7 @@ int VolumeScale(float Dy)
         return 10;
     return 1;
 }
+
+const std::array<const char*, kConfigValueCount> kConfigValueKeys = {
+    "Dy", "Ves", "K0", "K1", "K2", "K3", "K4", "FL0", "FL1", "FL2", "FL3", "FL4", "MainCal",
+};

@@ -34,6 +34,10 @@ constexpr uint8_t kWriteStatusBlocked = 1;
 
 constexpr int kConfigValueCount = 13;
 
+// The thirteen values' names, by value number, as the .coef file and the
+// journal key them.
+extern const std::array<const char*, kConfigValueCount> kConfigValueKeys;
+
 // Little-endian scalars, independent of the host's byte order.
 uint16_t ReadU16LE(const uint8_t* p);
 uint32_t ReadU32LE(const uint8_t* p);

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStringList>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 
@@ -136,7 +138,32 @@ public:
 
 std::atomic<Messages*> g_installed{nullptr};
 
+// The boxes are shown on the UI thread (or the CLI's one thread): no lock.
+constexpr int kShownKept = 8;
+QString g_shown[kShownKept];
+quint64 g_shownCount = 0;
+
 } // namespace
+
+ModalResult ShowMessage(MsgKind kind, const QString& text, MsgButtons buttons)
+{
+    g_shown[g_shownCount % kShownKept] = text;
+    ++g_shownCount;
+    return Messages::current().show(kind, text, buttons);
+}
+
+quint64 ShownMessageMark()
+{
+    return g_shownCount;
+}
+
+QString ShownMessagesSince(quint64 mark)
+{
+    QStringList texts;
+    for (quint64 i = std::max(mark, g_shownCount > kShownKept ? g_shownCount - kShownKept : 0); i < g_shownCount; ++i)
+        texts << g_shown[i % kShownKept];
+    return texts.join(QLatin1Char('\n'));
+}
 
 QString MsgButtonCaption(MsgButton button)
 {

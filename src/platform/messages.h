@@ -41,10 +41,15 @@ public:
 // A button's caption as the boxes show it ("Да", "Отмена", ...).
 QString MsgButtonCaption(MsgButton button);
 
-inline ModalResult ShowMessage(MsgKind kind, const QString& text, MsgButtons buttons = mbOK)
-{
-    return Messages::current().show(kind, text, buttons);
-}
+// Shows the box through the service in force, after noting its text for
+// ShownMessagesSince.
+ModalResult ShowMessage(MsgKind kind, const QString& text, MsgButtons buttons = mbOK);
+
+// Every box shown is counted, so that a journal entry can carry the texts the
+// user saw during its operation: the mark before the operation, then the
+// texts shown since (the last few only).
+quint64 ShownMessageMark();
+QString ShownMessagesSince(quint64 mark);
 
 // The application's title, used for every box.
 extern const char* const kApplicationTitle;  // "Сканер ЗРМ"

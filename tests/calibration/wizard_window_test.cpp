@@ -10,6 +10,7 @@
 #include "flow_setting_dialog.h"
 #include "installed_meters.h"
 #include "installed_meters_dialog.h"
+#include "journal_kinds.h"
 #include "main_window.h"
 #include "number_text.h"
 #include "protocol_fields_dialog.h"
@@ -31,6 +32,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <functional>
@@ -537,6 +539,45 @@ private slots:
         }
         QVERIFY(QFile::exists(Path("Calibration.ini")));  // kept: the next start offers to continue
         QCOMPARE(Indicator(), QStringLiteral("5 выполнено 5"));
+
+        // The journal: per meter each stage's entries with its coefficient,
+        // and the final write with the configuration read at the run's start.
+        const auto stages = f->JournalEntries(JournalKind::Stage);
+        QCOMPARE(stages.size(), size_t(5 * kMeters));
+        const auto writes = f->JournalEntries(JournalKind::CoefWrite);
+        QCOMPARE(writes.size(), size_t(kMeters));
+        QCOMPARE(f->JournalEntries(JournalKind::ConfigWrite).size(), size_t(0));
+        for (int i = 0; i < kMeters; ++i) {
+            const int serial = int(kSerials[i]);
+            for (int s = 1; s <= 5; ++s) {
+                const auto it = std::find_if(stages.begin(), stages.end(), [&](const JournalEntry& e) {
+                    return e.serial == serial && e.data.value(QStringLiteral("stage")).toInt() == s;
+                });
+                QVERIFY2(it != stages.end(), qPrintable(QStringLiteral("meter %1 stage %2").arg(serial).arg(s)));
+                const Bench b = StageBench(false, s);
+                const Expected e = ExpectedFor(b, i);
+                QVERIFY(it->ok);
+                QCOMPARE(it->data.value(QStringLiteral("mode")).toString(), QStringLiteral("calibration"));
+                // The entries as the wizard's grid holds them.
+                QCOMPARE(it->data.value(QStringLiteral("ref_pulses")).toString(), QString::number(b.n));
+                QCOMPARE(it->data.value(QStringLiteral("pulses")).toString(), QString::number(b.g[std::size_t(i)]));
+                QCOMPARE(it->data.value(QStringLiteral("error")).toString(), F("%1.2f", e.error));
+                const auto config = ConfigFromJson(it->data.value(QStringLiteral("config")).toObject());
+                QVERIFY(config);
+                QCOMPARE(config->Value(2 + 5 - s), e.k);
+            }
+            const auto w = std::find_if(writes.begin(), writes.end(),
+                                        [&](const JournalEntry& e) { return e.serial == serial; });
+            QVERIFY(w != writes.end());
+            QVERIFY(w->ok);
+            QCOMPARE(w->data.value(QStringLiteral("accepted")).toBool(), true);
+            QCOMPARE(w->data.value(QStringLiteral("origin")).toString(), QStringLiteral("calibration"));
+            const auto before = ConfigFromJson(w->data.value(QStringLiteral("before")).toObject());
+            const auto after = ConfigFromJson(w->data.value(QStringLiteral("after")).toObject());
+            QVERIFY(before && after);
+            QCOMPARE(StoredBytes(*before), StoredBytes(*Meter(kSerials[i], i).config));
+            QCOMPARE(StoredBytes(*after), StoredBytes(f->bench->Meter(kSerials[i]).config));
+        }
     }
 
     void aResumedRunComesBackWithoutContactingAMeter()

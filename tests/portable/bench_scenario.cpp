@@ -28,6 +28,10 @@
 #include "flow_setting_dialog.h"
 #include "frames.h"
 #include "installed_meters_dialog.h"
+#include "journal.h"
+#include "journal_kinds.h"
+#include "journal_store.h"
+#include "journal_window.h"
 #include "protocol_fields_dialog.h"
 #include "main_window.h"
 #include "modal_answer.h"
@@ -47,6 +51,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -444,6 +449,63 @@ private slots:
         QVERIFY(QFile::exists(QDir(m_dir).filePath(QStringLiteral("Poverka.ini"))));
     }
 #endif
+
+    // Every operation above left its entry, read back from the file as
+    // another program would read it.
+    void theJournalHoldsTheOperations()
+    {
+        QVERIFY(Journal::Flush(10000));
+        JournalStore store(Journal::Path());
+        QVERIFY(store.OpenForReading());
+        QMap<QString, int> kinds;
+        QMap<QString, int> failed;
+        QStringList protocolPaths;
+        for (const JournalEntry& e : store.Query(JournalFilter{})) {
+            ++kinds[e.kind];
+            failed[e.kind] += e.ok ? 0 : 1;
+            QCOMPARE(e.variant, QStringLiteral("pro"));
+            QCOMPARE(e.port, m_port);
+            if (e.kind == JournalKind::CoefWrite) {
+                QVERIFY(EntryConfig(e).has_value());
+                QVERIFY(e.data.contains(QStringLiteral("after")));
+            }
+            if (e.kind == JournalKind::Protocol && e.ok)
+                protocolPaths << e.data.value(QStringLiteral("path")).toString();
+        }
+#ifdef Q_OS_WIN
+        const int failedProtocols = 6;  // three failures, two meters each
+#else
+        const int failedProtocols = 0;
+#endif
+        const QMap<QString, int> expected{
+            {JournalKind::LinkTest, 5},   {JournalKind::ConfigRead, 5}, {JournalKind::StateRead, 1},
+            {JournalKind::ConfigWrite, 1}, {JournalKind::CoefWrite, 2},  {JournalKind::Stage, 10 + 6},
+            {JournalKind::Protocol, 2 + failedProtocols}};
+        QCOMPARE(kinds, expected);
+        QCOMPARE(failed.value(JournalKind::Protocol), failedProtocols);
+        QCOMPARE(protocolPaths.size(), 2);
+        QVERIFY2(QFileInfo(protocolPaths[0]).isFile(), qPrintable(protocolPaths[0]));
+
+        if (!m_shots.isEmpty()) {
+            // Meter 1201's history through "Журнал", its final coefficient
+            // write selected: before and after side by side.
+            Main<QSpinBox>("SpinEdit1")->setValue(1201);
+            JournalWindow& journal = app->Journal();
+            ModalAnswer shot(&journal, [&](QWidget*) {
+                const auto& shown = journal.Entries();
+                for (std::size_t i = 0; i < shown.size(); ++i) {
+                    if (shown[i].kind == JournalKind::CoefWrite) {
+                        journal.SelectEntry(int(i));
+                        break;
+                    }
+                }
+                SaveShot(journal, m_shots + QStringLiteral("/journal.png"));
+                journal.accept();
+            });
+            ClickChild(&app->Form1(), "Button10");
+            QCOMPARE(shot.count(), 1);
+        }
+    }
 
     void cleanupTestCase()
     {

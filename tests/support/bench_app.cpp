@@ -1,6 +1,7 @@
 #include "bench_app.h"
 
 #include "installed_meters.h"
+#include "journal.h"
 #include "main_window.h"
 #include "run_state.h"
 #include "spreadsheet_app.h"
@@ -64,6 +65,16 @@ bool BenchApp::WriteFile(const QString& name, const QByteArray& bytes) const
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
+std::vector<JournalEntry> BenchApp::JournalEntries(const QString& kind) const
+{
+    JournalStore store(Journal::Path());
+    if (!Journal::Flush(20000) || !store.OpenForReading())
+        return {};
+    JournalFilter filter;
+    filter.kind = kind;
+    return store.Query(filter);
+}
+
 std::vector<SerialNumber> BenchApp::RequestedSerials() const
 {
     std::vector<SerialNumber> out;
@@ -71,6 +82,14 @@ std::vector<SerialNumber> BenchApp::RequestedSerials() const
         if (f.valid)
             out.push_back(static_cast<SerialNumber>(f.bytes[2] | (f.bytes[3] << 8)));
     return out;
+}
+
+std::vector<uint8_t> StoredBytes(const DeviceConfig& c)
+{
+    std::vector<uint8_t> b(kDeviceConfigLength);
+    EncodeDeviceConfig(c, b.data());
+    b.pop_back();
+    return b;
 }
 
 metersim::MeterSpec BenchMeter(SerialNumber serial, int diameterIndex, double flow, uint32_t counter)

@@ -4,6 +4,7 @@
 // every message box answered by a script. Used by the window tests.
 
 #include "frames.h"
+#include "journal_store.h"
 #include "meter_bench.h"
 #include "scanner_app.h"
 #include "scripted_messages.h"
@@ -48,6 +49,11 @@ public:
     QByteArray ReadFile(const QString& name) const;
     [[nodiscard]] bool WriteFile(const QString& name, const QByteArray& bytes) const;
 
+    // The journal's entries of this kind (every kind when empty), newest
+    // first, once every entry recorded so far is on the disk; none when they
+    // are not in time, so the counts a test expects fail.
+    std::vector<JournalEntry> JournalEntries(const QString& kind = QString()) const;
+
     // The serial numbers of the valid requests the bench received, in order.
     std::vector<SerialNumber> RequestedSerials() const;
 
@@ -70,6 +76,10 @@ metersim::MeterSpec BenchMeter(SerialNumber serial, int diameterIndex, double fl
 metersim::MeterSpec BenchMeter(SerialNumber serial, int diameterIndex, double flow, uint32_t counter, float hours);
 // The same with a stored configuration of its own.
 metersim::MeterSpec BenchMeter(SerialNumber serial, int diameterIndex, double flow, const DeviceConfig& config);
+
+// The bytes of a configuration a meter keeps: all but the last, which a
+// write frame's checksum takes.
+std::vector<uint8_t> StoredBytes(const DeviceConfig& c);
 
 // Clears the process-wide run state (installed meters, session) that one
 // program start leaves for the next within a test program.

@@ -8,6 +8,8 @@
 #include "editor_texts.h"
 #include "exchange_trace.h"
 #include "handler.h"
+#include "history.h"
+#include "link_journal.h"
 #include "link_port.h"
 #include "port_list.h"
 #include "qt_serial_events.h"
@@ -59,6 +61,8 @@ const char* const kUsageText =
     "                             one row every MS ms (default 1000), until Ctrl-C or N rows;\n"
     "                             a lost port (adapter unplugged) is said once on standard\n"
     "                             error and opened again at the next rounds\n"
+    "  history SN [--since YYYY-MM-DD] [--json]\n"
+    "                             meter SN's entries in the journal, newest first\n"
     "\n"
     "Options:\n"
     "  --port PATH   the meters' port (default: COM in Settings.ini in the program's folder)\n"
@@ -142,6 +146,9 @@ public:
     Cli(const Command& c, Interruption& interruption, TerminalMessages& messages)
         : m_c(c), m_interruption(interruption), m_messages(messages)
     {
+        // A watch polls, as the chart windows do: no operation to record.
+        if (c.name != QLatin1String("watch"))
+            JournalLinkOperations(m_link);
         interruption.SetOnInterrupt([this] {
             // Closing ends the exchange: no further send can go out, and the
             // reply timer's slot ends the wait at once.
@@ -419,7 +426,8 @@ int main(int argc, char** argv)
     const QCommandLineOption count(QStringLiteral("count"), QString(), QStringLiteral("N"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({port, trace, json, yes, period, count, help, version});
+    const QCommandLineOption since(QStringLiteral("since"), QString(), QStringLiteral("DATE"));
+    parser.addOptions({port, trace, json, yes, period, count, help, version, since});
     if (!parser.parse(QCoreApplication::arguments()))
         return UsageError(parser.errorText());
     if (parser.isSet(help)) {
@@ -436,6 +444,10 @@ int main(int argc, char** argv)
     if (positional.isEmpty())
         return UsageError(QStringLiteral("no command"));
     c.name = positional.takeFirst();
+    if (c.name == QLatin1String("history"))
+        return RunHistory(positional, parser.value(since), parser.isSet(json));
+    if (parser.isSet(since))
+        return UsageError(QStringLiteral("--since is for history"));
     c.args = positional;
     c.port = parser.value(port);
     c.json = parser.isSet(json);
@@ -463,10 +475,12 @@ int main(int argc, char** argv)
     // Settings.ini and Restore/ where the windows keep them.
     AppPaths::LocateAndUse();
     int status = kUsage;
+    StartCliJournal(QStringLiteral(ZRM_VERSION));
     {
         Cli cli(c, interruption, messages);
         status = cli.Run();
     }  // the port is closed here, before the service goes
+    StopCliJournal();
     Messages::install(nullptr);
     if (g_outputError != 0 && g_outputError != EPIPE) {
         Err(QStringLiteral("zrm-cli: standard output: ") + QString::fromLocal8Bit(std::strerror(g_outputError)) +
