@@ -210,8 +210,15 @@ else
   LANG=$lang LC_ALL=$lang LD_PRELOAD=$shim ZRM_SCENARIO_DIR="$(win "$run_dir/win/program")" \
     ZRM_SCENARIO_PORT="$scenario_port" ZRM_BENCH_CONTROL="$(win "$run_dir/win.ctl")" \
     ZRM_BENCH_OUTPUT="$(win "$run_dir/win-bench.out")" ZRM_SCENARIO_SHOTS="$shots" \
-    xvfb-run -a -s "-screen 0 1280x900x24" wine64 "$win_qt_build/bin/zrm_bench_scenario.exe" -silent </dev/null \
-    || { say "FAILED: the scenario, Windows build under wine"; exit 1; }
+    timeout --kill-after=10 600 xvfb-run -a -s "-screen 0 1280x900x24" \
+    wine64 "$win_qt_build/bin/zrm_bench_scenario.exe" -silent </dev/null || {
+    status=$?
+    # A program that never ends (e.g. hung in its exit) fails here, not at
+    # CI's own limit.
+    [ "$status" -eq 124 ] && say "the scenario under wine did not end within 600 s"
+    say "FAILED: the scenario, Windows build under wine"
+    exit 1
+  }
   say "the scenario under wine (windows platform plugin, Xvfb, $lang) took $(( $(date +%s) - scenario_start )) s"
   for f in Settings.ini Calibration.ini Poverka.ini; do
     cmp "$run_dir/linux/program/compared/$f" "$run_dir/win/program/compared/$f" \

@@ -182,6 +182,7 @@ void Journal::Start(const QString& path, const QString& variant, const QString& 
     // Looked up here, once, so that no operation's entry pays for it.
     HostName();
     UserName();
+    JournalStore::LoadDriver();
     auto writer = std::make_shared<Writer>(path, variant, version);
     std::lock_guard lock(g_mutex);
     g_writer = std::move(writer);

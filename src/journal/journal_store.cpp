@@ -128,10 +128,15 @@ bool JournalStore::Damaged() const
     return m_lastCode == kSqliteCorrupt || m_lastCode == kSqliteNotADatabase;
 }
 
+bool JournalStore::LoadDriver()
+{
+    return QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"));
+}
+
 bool JournalStore::OpenConnection(bool readOnly)
 {
     Close();
-    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))) {
+    if (!LoadDriver()) {
         m_lastCode = 0;
         m_error = QStringLiteral("нет драйвера SQLite (QSQLITE) для Qt");
         return false;

@@ -79,6 +79,13 @@ public:
     // Where a damaged file went, when Open or Append set one aside; empty until then.
     QString SetAsideAs() const { return m_setAside; }
 
+    // Looks Qt's SQLite driver up. Journal::Start does it on its own thread
+    // before the writer starts: Qt Sql's driver loader is a global object
+    // that belongs to the thread first asking for a driver, and one left to
+    // the writer, a thread that ends before the program does, kept the
+    // Windows build from exiting.
+    static bool LoadDriver();
+
     // The file name a damaged journal is renamed to at `when`:
     // journal-damaged-yyyy-MM-dd_HH-mm-ss.sqlite beside it.
     static QString SetAsideName(const QString& path, const QDateTime& when);
