@@ -9,6 +9,7 @@
 
 #include <deque>
 #include <ostream>
+#include <sstream>
 #include <functional>
 #include <initializer_list>
 #include <vector>
@@ -40,6 +41,19 @@ inline void PrintTo(const ShownMessage& m, std::ostream* os)
 {
     PrintTo(m.kind, os);
     *os << " \"" << m.text.toStdString() << "\" buttons=0x" << std::hex << m.buttons << std::dec;
+}
+
+// Readable QCOMPARE failures (QTest finds it by argument-dependent lookup).
+inline char* toString(const std::vector<ShownMessage>& boxes)
+{
+    std::ostringstream os;
+    os << '[';
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        os << (i ? ", " : "");
+        PrintTo(boxes[i], &os);
+    }
+    os << ']';
+    return qstrdup(os.str().c_str());
 }
 
 class ScriptedMessages : public Messages {
