@@ -163,15 +163,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(!link.Busy());
     FUZZ_CHECK(requests >= 1);
     if (ok) {
-        // Success means the bytes that came, counted as they came, pass the
-        // checksum, and byte 1 of the receive buffer is the meters' device
-        // type. Neither the length byte nor a short reply is held against
-        // it: a reply shorter than two bytes is judged with byte 1 left from
-        // the reply before, as the meters' older software judges it.
+        // Success means the bytes that came, counted as they came, are at
+        // least as many as their length byte says and at least two, pass the
+        // checksum, and byte 1 is the meters' device type: nothing is taken
+        // from where an earlier reply stood.
         const auto& rx = link.ReceiveBuffer();
         bool explained = false;
-        for (size_t n = 1; n <= std::min<size_t>(stream.size(), DeviceLink::kReceiveBufferSize) && !explained; ++n)
-            explained = std::equal(stream.begin(), stream.begin() + long(n), rx.begin()) &&
+        for (size_t n = 2; n <= std::min<size_t>(stream.size(), DeviceLink::kReceiveBufferSize) && !explained; ++n)
+            explained = std::equal(stream.begin(), stream.begin() + long(n), rx.begin()) && n >= stream[0] &&
                         CheckFrameChecksum(stream.data(), int(n)) && rx[1] == kDeviceType;
         FUZZ_CHECK(explained);
         FUZZ_CHECK(rig.boxes.errors == 0);

@@ -135,12 +135,16 @@ bool DeviceLink::Exchange(int frameLength, const Texts& texts, const std::functi
         }
 
         // A reply longer than any the meters send (noise on the line) is
-        // refused as a checksum failure instead of overrunning the buffer.
+        // refused as a checksum failure instead of overrunning the buffer;
+        // so is one shorter than its own length byte, or than a length and
+        // a device type: the values would be read from where the previous
+        // reply stood, and a frame that lost its last byte still sums right
+        // one time in 256.
         const int count = static_cast<int>(m_replyBuffer.size());
         const bool tooLong = count > kReceiveBufferSize;
         std::memcpy(m_rx.data(), m_replyBuffer.constData(), static_cast<size_t>(std::min(count, kReceiveBufferSize)));
 
-        if (tooLong || !CheckFrameChecksum(m_rx.data(), count)) {
+        if (tooLong || count < std::max(2, int(m_rx[0])) || !CheckFrameChecksum(m_rx.data(), count)) {
             ShowMessage(MsgKind::Error, texts.checksum);
             throw ExchangeAbort{};
         }

@@ -340,21 +340,20 @@ std::vector<uint8_t> StateReply(SerialNumber n, float flow)
     return r;
 }
 
-TEST_F(CraftedReplyTest, ShortReplyPassingBothTestsReadsStalePositions)
+TEST_F(CraftedReplyTest, ShortReplyPassingTheChecksumIsRefused)
 {
     line->Reply(StateReply(9, 5.0f));
     ASSERT_TRUE(link->ReadMainState(9));
     EXPECT_FLOAT_EQ(link->MainState.FlowRate, 5.0f);
 
-    // Length byte 31 but three bytes: the wait runs out, then the bytes sum
-    // to 0 and carry 230, so the reply is taken with what stood there before.
+    // Length byte 31 but three bytes that sum to 0 and carry 230: the wait
+    // runs out, and the values would come from where the last reply stood.
     line->Reply({31, kDeviceType, 251});
     QElapsedTimer t;
     t.start();
-    EXPECT_TRUE(link->ReadMainState(9));
+    EXPECT_FALSE(link->ReadMainState(9));
     EXPECT_GE(t.elapsed(), DeviceLink::kReplyWaitMs);
-    EXPECT_FLOAT_EQ(link->MainState.FlowRate, 5.0f);
-    EXPECT_EQ(boxes.count(), 0u);
+    EXPECT_EQ(boxes.texts(), (QStringList{"SN 9Ошибка CRC8", "SN 9Нет ответа"}));
     EXPECT_EQ(line->Requests().size(), 2u);
 }
 
