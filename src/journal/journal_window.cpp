@@ -126,13 +126,12 @@ JournalWindow::JournalWindow(DeviceLink& link, TForm2* editor, QWidget* parent)
     EntriesView->setModel(m_model);
     EntriesView->verticalHeader()->hide();
     EntriesView->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
-    // The columns an engineer reads whole are as wide as their texts; the
-    // message and the program share what is left.
+    // Every column but the message is as wide as its texts and its title;
+    // the message takes what is left (the details show it whole).
     QHeaderView* columns = EntriesView->horizontalHeader();
-    for (int c : {0, 1, 2, 3, 5})
+    for (int c : {0, 1, 2, 3, 5, 6})
         columns->setSectionResizeMode(c, QHeaderView::ResizeToContents);
     columns->setSectionResizeMode(4, QHeaderView::Stretch);
-    columns->setStretchLastSection(true);
     DetailsGrid->setHorizontalHeaderLabels({QStringLiteral("Параметр"), QStringLiteral("До записи / значение"),
                                             QStringLiteral("После записи")});
     DetailsGrid->verticalHeader()->hide();
